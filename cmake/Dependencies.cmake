@@ -1,0 +1,25 @@
+# Third-party libraries, found once for the whole tree. Debian packages only.
+find_package(Threads REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(RDKAFKA REQUIRED IMPORTED_TARGET rdkafka++ rdkafka)
+pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+find_package(SQLite3 REQUIRED)
+find_package(CURL REQUIRED)
+find_package(RapidJSON REQUIRED)
+find_package(ICU 72 REQUIRED COMPONENTS uc)
+find_package(date CONFIG REQUIRED)
+find_package(fmt CONFIG REQUIRED)
+find_package(spdlog CONFIG REQUIRED)
+find_package(CLI11 CONFIG REQUIRED)
+find_package(yaml-cpp REQUIRED)
+
+# RapidJSON only sets include variables; NaN/Infinity must be written identically everywhere.
+add_library(rapidjson_cfg INTERFACE)
+target_include_directories(rapidjson_cfg SYSTEM INTERFACE ${RAPIDJSON_INCLUDE_DIRS})
+target_compile_definitions(rapidjson_cfg INTERFACE RAPIDJSON_WRITE_DEFAULT_FLAGS=kWriteNanAndInfFlag)
+
+if(BUILD_TESTING)
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+endif()
+find_package(benchmark QUIET)
