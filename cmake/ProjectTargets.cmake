@@ -62,3 +62,21 @@ function(zv_add_subdirs dir)
     add_subdirectory(${dir}/${child})
   endforeach()
 endfunction()
+
+# zv_glob_library(name DEPS ...): a module library from every *.cpp in the current directory
+# (not recursive), so several files can be added without touching this list.
+function(zv_glob_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  zv_library(${name} SOURCES ${sources} DEPS ${ARG_DEPS})
+endfunction()
+
+# zv_test_dir(prefix DEPS ...): one test executable `<prefix>_<file>` per *_test.cpp here.
+function(zv_test_dir prefix)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  foreach(test_file ${tests})
+    get_filename_component(stem ${test_file} NAME_WE)
+    zv_test(${prefix}_${stem} SOURCES ${test_file} DEPS ${ARG_DEPS})
+  endforeach()
+endfunction()
