@@ -1,0 +1,366 @@
+#include "candlex/technical_kernels.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace candlex::technical::detail {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+void check_period(int n, const char* what) {
+  if (n < 1)
+    throw std::invalid_argument(std::string(what) + " period must be at least 1, got " +
+                                std::to_string(n));
+}
+
+void fill_nan(Out out, std::size_t from, std::size_t to) {
+  std::fill(out.begin() + static_cast<std::ptrdiff_t>(from),
+            out.begin() + static_cast<std::ptrdiff_t>(std::min(to, out.size())), kNaN);
+}
+
+double true_range(double high, double low, double prev_close) {
+  return std::max({high - low, std::abs(high - prev_close), std::abs(low - prev_close)});
+}
+
+// Sliding mean and sum of squared deviations over the finite values of a window
+// (Welford's update and its inverse), so a window costs O(1) per bar without the
+// cancellation of a running sum of squares.
+struct SlidingMoments {
+  std::size_t count = 0;
+  double mean = 0.0;
+  double m2 = 0.0;
+
+  void add(double x) {
+    ++count;
+    double d = x - mean;
+    mean += d / static_cast<double>(count);
+    m2 += d * (x - mean);
+  }
+  void remove(double x) {
+    if (count <= 1) {
+      count = 0;
+      mean = m2 = 0.0;
+      return;
+    }
+    --count;
+    double d = x - mean;
+    mean -= d / static_cast<double>(count);
+    m2 -= d * (x - mean);
+  }
+};
+
+}  // namespace
+
+void ema(In x, int n, Out out) {
+  check_period(n, "EMA");
+  if (x.empty()) return;
+  const double alpha = 2.0 / (n + 1.0);
+  double value = x[0];
+  out[0] = value;
+  for (std::size_t i = 1; i < x.size(); ++i) {
+    value += alpha * (x[i] - value);
+    out[i] = value;
+  }
+}
+
+void sma(In x, int n, Out out) {
+  check_period(n, "moving average");
+  const auto w = static_cast<std::size_t>(n);
+  double sum = 0.0;
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    sum += x[i];
+    if (i >= w) sum -= x[i - w];
+    out[i] = i + 1 >= w ? sum / n : kNaN;
+  }
+}
+
+void rolling_std(In x, int n, int ddof, Out out) {
+  check_period(n, "standard deviation");
+  if (ddof < 0 || ddof >= n)
+    throw std::invalid_argument("standard deviation needs 0 <= ddof < period, got ddof " +
+                                std::to_string(ddof) + " for period " + std::to_string(n));
+  const auto w = static_cast<std::size_t>(n);
+  SlidingMoments m;
+  std::size_t bad = 0;  // non-finite values inside the window
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    if (std::isfinite(x[i]))
+      m.add(x[i]);
+    else
+      ++bad;
+    if (i >= w) {
+      double gone = x[i - w];
+      if (std::isfinite(gone))
+        m.remove(gone);
+      else
+        --bad;
+    }
+    if (i + 1 < w || bad > 0) {
+      out[i] = kNaN;
+      continue;
+    }
+    out[i] = std::sqrt(std::max(m.m2, 0.0) / (n - ddof));
+  }
+}
+
+void rsi(In close, int n, Out out) {
+  check_period(n, "RSI");
+  const auto w = static_cast<std::size_t>(n);
+  fill_nan(out, 0, w);
+  if (close.size() <= w) return;
+  auto value = [](double gain, double loss) {
+    double total = gain + loss;
+    return total > 0.0 ? 100.0 * gain / total : 50.0;
+  };
+  double gain = 0.0, loss = 0.0;
+  for (std::size_t i = 1; i <= w; ++i) {
+    double d = close[i] - close[i - 1];
+    (d > 0 ? gain : loss) += std::abs(d);
+  }
+  gain /= n;
+  loss /= n;
+  out[w] = value(gain, loss);
+  for (std::size_t i = w + 1; i < close.size(); ++i) {
+    double d = close[i] - close[i - 1];
+    gain = (gain * (n - 1) + (d > 0 ? d : 0.0)) / n;
+    loss = (loss * (n - 1) + (d < 0 ? -d : 0.0)) / n;
+    out[i] = value(gain, loss);
+  }
+}
+
+void atr(In high, In low, In close, int n, Out out) {
+  check_period(n, "ATR");
+  const auto w = static_cast<std::size_t>(n);
+  fill_nan(out, 0, w);
+  if (close.size() <= w) return;
+  double value = 0.0;
+  for (std::size_t i = 1; i <= w; ++i) value += true_range(high[i], low[i], close[i - 1]);
+  value /= n;
+  out[w] = value;
+  for (std::size_t i = w + 1; i < close.size(); ++i) {
+    value = (value * (n - 1) + true_range(high[i], low[i], close[i - 1])) / n;
+    out[i] = value;
+  }
+}
+
+void kdj(In high, In low, In close, int n, int m1, int m2, Out k, Out d, Out j) {
+  check_period(n, "KDJ");
+  check_period(m1, "KDJ K smoothing");
+  check_period(m2, "KDJ D smoothing");
+  const auto w = static_cast<std::size_t>(n);
+  double kv = 50.0, dv = 50.0;
+  for (std::size_t i = 0; i < close.size(); ++i) {
+    if (i + 1 < w) {
+      k[i] = d[i] = j[i] = kNaN;
+      continue;
+    }
+    double hh = high[i], ll = low[i];
+    for (std::size_t t = i + 1 - w; t < i; ++t) {
+      hh = std::max(hh, high[t]);
+      ll = std::min(ll, low[t]);
+    }
+    double rsv = hh > ll ? 100.0 * (close[i] - ll) / (hh - ll) : 50.0;
+    kv = ((m1 - 1) * kv + rsv) / m1;
+    dv = ((m2 - 1) * dv + kv) / m2;
+    k[i] = kv;
+    d[i] = dv;
+    j[i] = 3.0 * kv - 2.0 * dv;
+  }
+}
+
+void obv(In close, In volume, Out out) {
+  if (close.empty()) return;
+  double value = volume[0];
+  out[0] = value;
+  for (std::size_t i = 1; i < close.size(); ++i) {
+    if (close[i] > close[i - 1])
+      value += volume[i];
+    else if (close[i] < close[i - 1])
+      value -= volume[i];
+    out[i] = value;
+  }
+}
+
+void mfi(In high, In low, In close, In volume, int n, Out out) {
+  check_period(n, "MFI");
+  const auto w = static_cast<std::size_t>(n);
+  const std::size_t size = close.size();
+  auto typical = [&](std::size_t i) { return (high[i] + low[i] + close[i]) / 3.0; };
+  // Signed flow of bar i (i >= 1): positive when the typical price rose, negative when it fell.
+  auto flow = [&](std::size_t i) {
+    double now = typical(i), before = typical(i - 1);
+    double money = now * volume[i];
+    return now > before ? money : (now < before ? -money : 0.0);
+  };
+  // Counts of rising/falling bars in the window: a sum whose count is zero is exactly zero,
+  // whatever rounding the running sums carry.
+  double pos = 0.0, neg = 0.0;
+  std::size_t npos = 0, nneg = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    if (i >= 1) {
+      double f = flow(i);
+      if (f > 0) pos += f, ++npos;
+      if (f < 0) neg -= f, ++nneg;
+    }
+    if (i > w) {
+      double f = flow(i - w);
+      if (f > 0) pos -= f, --npos;
+      if (f < 0) neg += f, --nneg;
+    }
+    if (i < w) {
+      out[i] = kNaN;
+      continue;
+    }
+    double p = npos ? pos : 0.0, q = nneg ? neg : 0.0;
+    out[i] = p + q > 0.0 ? 100.0 * p / (p + q) : 50.0;
+  }
+}
+
+void adx(In high, In low, In close, int n, Out out) {
+  check_period(n, "ADX");
+  const auto w = static_cast<std::size_t>(n);
+  const std::size_t size = close.size();
+  double tr = 0.0, plus = 0.0, minus = 0.0, adx_value = 0.0;
+  for (std::size_t i = 0; i < size; ++i) {
+    if (i == 0) {
+      out[i] = kNaN;
+      continue;
+    }
+    double up = high[i] - high[i - 1], down = low[i - 1] - low[i];
+    double pdm = up > down && up > 0 ? up : 0.0;
+    double mdm = down > up && down > 0 ? down : 0.0;
+    double t = true_range(high[i], low[i], close[i - 1]);
+    if (i <= w) {
+      tr += t, plus += pdm, minus += mdm;
+    } else {
+      tr += t - tr / n;
+      plus += pdm - plus / n;
+      minus += mdm - minus / n;
+    }
+    if (i < w) {
+      out[i] = kNaN;
+      continue;
+    }
+    // DI+ and DI- share the smoothed true range, so DX needs only the smoothed DM sums.
+    double dx =
+        plus + minus > 0.0 && tr > 0.0 ? 100.0 * std::abs(plus - minus) / (plus + minus) : 0.0;
+    if (i < 2 * w - 1) {
+      adx_value += dx;
+      out[i] = kNaN;
+    } else if (i == 2 * w - 1) {
+      adx_value = (adx_value + dx) / n;
+      out[i] = adx_value;
+    } else {
+      adx_value = (adx_value * (n - 1) + dx) / n;
+      out[i] = adx_value;
+    }
+  }
+}
+
+void sar(In high, In low, In close, double step, double max_step, Out out) {
+  if (!(step > 0.0) || !(max_step >= step))
+    throw std::invalid_argument("SAR needs 0 < step <= maximum");
+  const std::size_t size = close.size();
+  if (size == 0) return;
+  out[0] = kNaN;
+  if (size < 2) return;
+  bool up = close[1] >= close[0];
+  double value = up ? low[0] : high[0];  // SAR of the current bar
+  double extreme = up ? high[1] : low[1];
+  double af = step;
+  for (std::size_t i = 1; i < size; ++i) {
+    if (up) {
+      if (low[i] <= value) {
+        up = false;
+        value = std::max(extreme, high[i]);
+        out[i] = value;
+        af = step;
+        extreme = low[i];
+        value += af * (extreme - value);
+        value = std::max({value, high[i], high[i - 1]});
+        continue;
+      }
+      out[i] = value;
+      if (high[i] > extreme) {
+        extreme = high[i];
+        af = std::min(af + step, max_step);
+      }
+      value += af * (extreme - value);
+      value = std::min({value, low[i], low[i - 1]});
+    } else {
+      if (high[i] >= value) {
+        up = true;
+        value = std::min(extreme, low[i]);
+        out[i] = value;
+        af = step;
+        extreme = high[i];
+        value += af * (extreme - value);
+        value = std::min({value, low[i], low[i - 1]});
+        continue;
+      }
+      out[i] = value;
+      if (low[i] < extreme) {
+        extreme = low[i];
+        af = std::min(af + step, max_step);
+      }
+      value += af * (extreme - value);
+      value = std::max({value, high[i], high[i - 1]});
+    }
+  }
+}
+
+void vwma(In close, In volume, int n, Out out) {
+  check_period(n, "VWMA");
+  const auto w = static_cast<std::size_t>(n);
+  double pv = 0.0, v = 0.0;
+  std::size_t traded = 0;  // bars with volume in the window
+  for (std::size_t i = 0; i < close.size(); ++i) {
+    pv += close[i] * volume[i];
+    v += volume[i];
+    traded += volume[i] != 0.0;
+    if (i >= w) {
+      pv -= close[i - w] * volume[i - w];
+      v -= volume[i - w];
+      traded -= volume[i - w] != 0.0;
+    }
+    out[i] = i + 1 >= w && traded > 0 ? pv / v : kNaN;
+  }
+}
+
+void volume_ratio(In volume, int n, Out out) {
+  check_period(n, "volume ratio");
+  const auto w = static_cast<std::size_t>(n);
+  double sum = 0.0;
+  std::size_t traded = 0;
+  for (std::size_t i = 0; i < volume.size(); ++i) {
+    if (i >= w) {
+      out[i] = traded > 0 ? volume[i] / (sum / n) : kNaN;
+      sum -= volume[i - w];
+      traded -= volume[i - w] != 0.0;
+    } else {
+      out[i] = kNaN;
+    }
+    sum += volume[i];
+    traded += volume[i] != 0.0;
+  }
+}
+
+void volatility(In close, int n, Out out) {
+  check_period(n, "volatility");
+  if (n < 2) throw std::invalid_argument("volatility period must be at least 2");
+  const std::size_t size = close.size();
+  if (size == 0) return;
+  std::vector<double> returns(size - 1);
+  for (std::size_t i = 1; i < size; ++i) returns[i - 1] = close[i] / close[i - 1] - 1.0;
+  out[0] = kNaN;
+  rolling_std(returns, n, 1, out.subspan(1));
+  const double scale = std::sqrt(252.0) * 100.0;
+  for (double& v : out) v *= scale;
+}
+
+}  // namespace candlex::technical::detail
