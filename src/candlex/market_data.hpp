@@ -8,6 +8,7 @@
 // exchange fund codes such as "510050", "hk.00700", "us.AAPL", and index identifiers such as
 // "sh.000001", "sz.399001", "hk.HSI", "us.SPX".
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +32,9 @@ std::string get_default_start_date();
 // else the last earlier trading day. Throws std::invalid_argument for text that is not a
 // "YYYY-MM-DD" date.
 std::string normalize_market_end_date(std::string_view date, std::string_view market = "A");
+// As above, with the current time given (tests pin it).
+std::string normalize_market_end_date(std::string_view date, std::string_view market,
+                                      std::chrono::system_clock::time_point now);
 
 // Display name of a security or index; empty when unknown.
 std::string get_name_from_code(std::string_view code);

@@ -1,0 +1,54 @@
+#include "candlex/market_data.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <stdexcept>
+
+#include "candlex/codes.hpp"
+#include "candlex/data_center.hpp"
+#include "candlex/sample_market.hpp"
+#include "zorvane/utils/dates.hpp"
+
+namespace candlex {
+
+namespace {
+
+using zorvane::utils::iso_date;
+using zorvane::utils::parse_iso_date;
+
+// Enough calendar days for a 120-bar moving average of trading days.
+constexpr int kDefaultWindowDays = 400;
+
+std::shared_ptr<const BarTable> full_history(const std::string& code) {
+  if (auto center = center_dir()) return load_center_daily(*center, code);
+  return sample_daily(code, zorvane::utils::today_local());
+}
+
+}  // namespace
+
+BarTable get_any_ohlc(std::string_view code, std::optional<std::string> start_date,
+                      std::optional<std::string> end_date) {
+  const std::string canonical = normalize_code(code);
+  const Day end = end_date ? parse_iso_date(*end_date) : zorvane::utils::today_local();
+  const Day start =
+      start_date ? parse_iso_date(*start_date) : end - std::chrono::days{kDefaultWindowDays};
+  if (start > end)
+    throw std::invalid_argument("start date " + iso_date(start) + " is after end date " +
+                                iso_date(end));
+
+  auto all = full_history(canonical);
+  const auto& dates = all->dates();
+  auto first = std::lower_bound(dates.begin(), dates.end(), start);
+  auto last = std::upper_bound(dates.begin(), dates.end(), end);
+  return all->slice(static_cast<std::size_t>(first - dates.begin()),
+                    static_cast<std::size_t>(last - dates.begin()));
+}
+
+std::string get_default_start_date() {
+  std::chrono::year_month_day today{zorvane::utils::today_local()};
+  auto ymd = today - std::chrono::years{5};
+  if (!ymd.ok()) ymd = ymd.year() / ymd.month() / std::chrono::last;  // 29 February
+  return iso_date(Day(ymd));
+}
+
+}  // namespace candlex
