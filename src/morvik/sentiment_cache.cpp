@@ -1,0 +1,103 @@
+#include "morvik/sentiment_cache.hpp"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <stdexcept>
+
+#include "zorvane/utils/json.hpp"
+
+namespace morvik::detail {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::mutex& memory_mutex() {
+  static std::mutex m;
+  return m;
+}
+
+std::map<std::string, rapidjson::Document>& memory() {
+  static std::map<std::string, rapidjson::Document> cache;
+  return cache;
+}
+
+rapidjson::Document copy_of(const rapidjson::Value& v) {
+  rapidjson::Document d;
+  d.CopyFrom(v, d.GetAllocator());
+  return d;
+}
+
+}  // namespace
+
+std::optional<rapidjson::Document> sentiment_memory_get(const std::string& key) {
+  std::lock_guard lock(memory_mutex());
+  auto it = memory().find(key);
+  if (it == memory().end()) return std::nullopt;
+  return copy_of(it->second);
+}
+
+void sentiment_memory_put(const std::string& key, const rapidjson::Value& snapshot) {
+  auto copy = copy_of(snapshot);
+  std::lock_guard lock(memory_mutex());
+  memory().insert_or_assign(key, std::move(copy));
+}
+
+std::size_t sentiment_memory_clear() {
+  std::lock_guard lock(memory_mutex());
+  auto n = memory().size();
+  memory().clear();
+  return n;
+}
+
+std::optional<rapidjson::Document> read_snapshot_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream buf;
+  buf << in.rdbuf();
+  try {
+    auto doc = zorvane::utils::parse_json(buf.str());
+    if (!doc.IsObject()) return std::nullopt;
+    const auto* t = zorvane::utils::json_find(doc, "temperature");
+    const auto* s = zorvane::utils::json_find(doc, "state");
+    const auto* d = zorvane::utils::json_find(doc, "direction");
+    if (!t || !t->IsNumber() || !s || !s->IsString() || !d || !d->IsString()) {
+      return std::nullopt;
+    }
+    return doc;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+void write_snapshot_file(const fs::path& path, const rapidjson::Value& snapshot) {
+  static std::atomic<unsigned long> counter{0};
+  const std::string text = zorvane::utils::safe_json_dumps(snapshot, false, 2);
+  fs::path tmp = path;
+  tmp += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(++counter);
+  auto fail = [&](const std::string& why) {
+    std::error_code ec;
+    fs::remove(tmp, ec);
+    throw std::runtime_error("写入情绪快照失败: " + path.string() + " (" + why + ")");
+  };
+  {
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    if (!out) fail(std::strerror(errno));
+    out << text;
+    out.flush();
+    if (!out) fail(std::strerror(errno));
+  }
+  std::error_code ec;
+  fs::rename(tmp, path, ec);
+  if (ec) fail(ec.message());
+}
+
+}  // namespace morvik::detail
