@@ -1,0 +1,106 @@
+#include "zorvane/report/report_records.hpp"
+
+#include <stdexcept>
+
+#include "zorvane/utils/json.hpp"
+#include "zorvane/utils/text.hpp"
+
+namespace zorvane::report {
+
+namespace {
+
+using utils::json_add;
+
+void add_optional(rapidjson::Value& object, std::string_view key,
+                  const std::optional<std::string>& text, utils::JsonAllocator& a) {
+  if (text) {
+    json_add(object, key, std::string_view(*text), a);
+  } else {
+    json_add(object, key, rapidjson::Value(rapidjson::kNullType), a);
+  }
+}
+
+rapidjson::Document parse_decision(const std::string& text) {
+  rapidjson::Document decision;
+  try {
+    decision = utils::parse_json(text);
+  } catch (const std::exception& e) {
+    throw std::invalid_argument(std::string("decision 不是有效的 JSON: ") + e.what());
+  }
+  if (!decision.IsObject()) throw std::invalid_argument("decision 必须是 JSON 对象");
+  return decision;
+}
+
+}  // namespace
+
+std::string message_key(const SumoraReport& report) {
+  return report.market_type + ":" + report.analysis_time;
+}
+
+std::string message_key(const StockReport& report) {
+  return report.code + ":" + report.analysis_date;
+}
+
+std::string message_json(const SumoraReport& report, const std::string& created_at) {
+  rapidjson::Document doc(rapidjson::kObjectType);
+  auto& a = doc.GetAllocator();
+  json_add(doc, "type", "sumora", a);
+  json_add(doc, "market_type", std::string_view(report.market_type), a);
+  json_add(doc, "analysis_time", std::string_view(report.analysis_time), a);
+  json_add(doc, "content", std::string_view(report.content), a);
+  add_optional(doc, "llm_client_type", report.llm_client_type, a);
+  add_optional(doc, "llm_model", report.llm_model, a);
+  json_add(doc, "created_at", std::string_view(created_at), a);
+  return utils::safe_json_dumps(doc);
+}
+
+std::string message_json(const StockReport& report, const std::string& created_at) {
+  rapidjson::Document doc(rapidjson::kObjectType);
+  auto& a = doc.GetAllocator();
+  json_add(doc, "type", "stock_report", a);
+  json_add(doc, "code", std::string_view(report.code), a);
+  json_add(doc, "name", std::string_view(report.name), a);
+  add_optional(doc, "market_type", report.market_type, a);
+  json_add(doc, "analysis_date", std::string_view(report.analysis_date), a);
+  json_add(doc, "llm_client_type", std::string_view(report.llm_client_type), a);
+  json_add(doc, "llm_model", std::string_view(report.llm_model), a);
+  json_add(doc, "report", std::string_view(report.report), a);
+  json_add(doc, "summary", std::string_view(report.summary), a);
+  if (report.decision_json) {
+    rapidjson::Document decision = parse_decision(*report.decision_json);
+    rapidjson::Value copy(decision, a);
+    json_add(doc, "decision", std::move(copy), a);
+  } else {
+    json_add(doc, "decision", rapidjson::Value(rapidjson::kNullType), a);
+  }
+  json_add(doc, "created_at", std::string_view(created_at), a);
+  return utils::safe_json_dumps(doc);
+}
+
+std::string report_markdown(const StockReport& report, const std::string& created_at) {
+  std::string title = report.name.empty() ? report.code : report.name + "（" + report.code + "）";
+  std::string md = "# " + title + " AI 分析报告 · " + report.analysis_date + "\n\n";
+  md += "- 市场：" + report.market_type.value_or("未知") + "\n";
+  md += "- 模型：" + report.llm_client_type + " / " + report.llm_model + "\n";
+  md += "- 生成时间：" + created_at + "\n\n";
+  md += "## 分析报告\n\n" + std::string(utils::trim(report.report)) + "\n\n";
+  md += "## 投资建议总结\n\n" + std::string(utils::trim(report.summary)) + "\n";
+  if (report.decision_json) {
+    rapidjson::Document decision = parse_decision(*report.decision_json);
+    md += "\n## 交易决策\n\n```json\n" + utils::safe_json_dumps(decision, false, 2) + "\n```\n";
+  }
+  return md;
+}
+
+void check_file_component(std::string_view text, std::string_view what) {
+  bool bad = text.empty() || text == "." || text == "..";
+  for (unsigned char c : text) {
+    if (c == '/' || c == '\\' || c < 0x20 || c == 0x7f) bad = true;
+  }
+  if (bad) {
+    throw std::invalid_argument("不能用作文件名的" + std::string(what) + ": " +
+                                utils::quoted_text(text));
+  }
+}
+
+}  // namespace zorvane::report

@@ -1,0 +1,50 @@
+#pragma once
+// The records report storage keeps, and the message and file forms made from them.
+
+#include <optional>
+#include <string>
+
+namespace zorvane::report {
+
+// A market brief of one market and day.
+struct SumoraReport {
+  std::string market_type;
+  std::string content;
+  std::string analysis_time;
+  std::optional<std::string> llm_client_type;
+  std::optional<std::string> llm_model;
+};
+
+// A per-stock analysis.
+struct StockReport {
+  std::string code;
+  std::string name;
+  std::optional<std::string> market_type;  // absent when the market is unknown
+  std::string analysis_date;               // YYYY-MM-DD
+  std::string llm_client_type;
+  std::string llm_model;
+  std::string report;
+  std::string summary;
+  std::optional<std::string> decision_json;  // the decision as JSON text, or none
+};
+
+// Message keys: market-and-date and code-and-date ("A:2024-05-10", "sh.600519:2024-05-10").
+std::string message_key(const SumoraReport& report);
+std::string message_key(const StockReport& report);
+
+// Message values: {"type": "sumora", "market_type", "analysis_time", "content",
+// "llm_client_type", "llm_model", "created_at"} and {"type": "stock_report", "code", "name",
+// "market_type", "analysis_date", "llm_client_type", "llm_model", "report", "summary",
+// "decision", "created_at"}, with absent values as null and the decision embedded as JSON.
+// Throws std::invalid_argument when decision_json is not a JSON object.
+std::string message_json(const SumoraReport& report, const std::string& created_at);
+std::string message_json(const StockReport& report, const std::string& created_at);
+
+// The Markdown copy of a stock report for people to read.
+std::string report_markdown(const StockReport& report, const std::string& created_at);
+
+// Checks what becomes part of a file path: throws std::invalid_argument naming `what` when
+// `text` is empty, "." or "..", or holds a path separator or a control character.
+void check_file_component(std::string_view text, std::string_view what);
+
+}  // namespace zorvane::report
