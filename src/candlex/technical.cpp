@@ -15,6 +15,7 @@ namespace {
 
 namespace k = detail;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using Column = std::vector<double>;
 
 // The price and volume columns an indicator reads. High and low fall back to close when the
 // table has none; volume is null when absent (volume indicators are then all NaN).
@@ -121,8 +122,12 @@ void set_rsi(BarTable& df, int period) {
     k::rsi(close, n, out);
     return rows.scatter(std::move(out));
   };
-  df.set("RSI", column(period));
-  for (int n : {6, 12, 24}) df.set("RSI_" + std::to_string(n), column(n));
+  Column rsi6 = column(6), rsi12 = column(12), rsi24 = column(24);
+  Column rsi = period == 6 ? rsi6 : period == 12 ? rsi12 : period == 24 ? rsi24 : column(period);
+  df.set("RSI", std::move(rsi));
+  df.set("RSI_6", std::move(rsi6));
+  df.set("RSI_12", std::move(rsi12));
+  df.set("RSI_24", std::move(rsi24));
 }
 
 void set_boll(BarTable& df) {

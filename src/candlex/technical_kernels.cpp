@@ -28,33 +28,6 @@ double true_range(double high, double low, double prev_close) {
   return std::max({high - low, std::abs(high - prev_close), std::abs(low - prev_close)});
 }
 
-// Sliding mean and sum of squared deviations over the finite values of a window
-// (Welford's update and its inverse), so a window costs O(1) per bar without the
-// cancellation of a running sum of squares.
-struct SlidingMoments {
-  std::size_t count = 0;
-  double mean = 0.0;
-  double m2 = 0.0;
-
-  void add(double x) {
-    ++count;
-    double d = x - mean;
-    mean += d / static_cast<double>(count);
-    m2 += d * (x - mean);
-  }
-  void remove(double x) {
-    if (count <= 1) {
-      count = 0;
-      mean = m2 = 0.0;
-      return;
-    }
-    --count;
-    double d = x - mean;
-    mean -= d / static_cast<double>(count);
-    m2 -= d * (x - mean);
-  }
-};
-
 }  // namespace
 
 void ema(In x, int n, Out out) {
@@ -86,25 +59,50 @@ void rolling_std(In x, int n, int ddof, Out out) {
     throw std::invalid_argument("standard deviation needs 0 <= ddof < period, got ddof " +
                                 std::to_string(ddof) + " for period " + std::to_string(n));
   const auto w = static_cast<std::size_t>(n);
-  SlidingMoments m;
+  // Sums of x - shift and its square slide by one add and one remove per bar. Every w bars
+  // they are rebuilt around a value of the current window, which bounds both the rounding
+  // drift and the cancellation in s2 - s1^2/n to the window's own range.
+  double shift = 0.0, s1 = 0.0, s2 = 0.0;
   std::size_t bad = 0;  // non-finite values inside the window
   for (std::size_t i = 0; i < x.size(); ++i) {
-    if (std::isfinite(x[i]))
-      m.add(x[i]);
-    else
-      ++bad;
-    if (i >= w) {
-      double gone = x[i - w];
-      if (std::isfinite(gone))
-        m.remove(gone);
-      else
-        --bad;
+    if (i % w == 0) {
+      std::size_t lo = i + 1 >= w ? i + 1 - w : 0;
+      shift = std::isfinite(x[i]) ? x[i] : 0.0;
+      s1 = s2 = 0.0;
+      bad = 0;
+      for (std::size_t t = lo; t <= i; ++t) {
+        if (!std::isfinite(x[t])) {
+          ++bad;
+          continue;
+        }
+        double d = x[t] - shift;
+        s1 += d;
+        s2 += d * d;
+      }
+    } else {
+      if (std::isfinite(x[i])) {
+        double d = x[i] - shift;
+        s1 += d;
+        s2 += d * d;
+      } else {
+        ++bad;
+      }
+      if (i >= w) {
+        double gone = x[i - w];
+        if (std::isfinite(gone)) {
+          double d = gone - shift;
+          s1 -= d;
+          s2 -= d * d;
+        } else {
+          --bad;
+        }
+      }
     }
     if (i + 1 < w || bad > 0) {
       out[i] = kNaN;
       continue;
     }
-    out[i] = std::sqrt(std::max(m.m2, 0.0) / (n - ddof));
+    out[i] = std::sqrt(std::max(s2 - s1 * s1 / n, 0.0) / (n - ddof));
   }
 }
 
@@ -125,10 +123,11 @@ void rsi(In close, int n, Out out) {
   gain /= n;
   loss /= n;
   out[w] = value(gain, loss);
+  const double inv = 1.0 / n;  // multiply: a division would sit on the loop-carried chain
   for (std::size_t i = w + 1; i < close.size(); ++i) {
     double d = close[i] - close[i - 1];
-    gain = (gain * (n - 1) + (d > 0 ? d : 0.0)) / n;
-    loss = (loss * (n - 1) + (d < 0 ? -d : 0.0)) / n;
+    gain += ((d > 0 ? d : 0.0) - gain) * inv;
+    loss += ((d < 0 ? -d : 0.0) - loss) * inv;
     out[i] = value(gain, loss);
   }
 }
@@ -142,8 +141,9 @@ void atr(In high, In low, In close, int n, Out out) {
   for (std::size_t i = 1; i <= w; ++i) value += true_range(high[i], low[i], close[i - 1]);
   value /= n;
   out[w] = value;
+  const double inv = 1.0 / n;  // multiply: a division would sit on the loop-carried chain
   for (std::size_t i = w + 1; i < close.size(); ++i) {
-    value = (value * (n - 1) + true_range(high[i], low[i], close[i - 1])) / n;
+    value += (true_range(high[i], low[i], close[i - 1]) - value) * inv;
     out[i] = value;
   }
 }
@@ -153,6 +153,7 @@ void kdj(In high, In low, In close, int n, int m1, int m2, Out k, Out d, Out j) 
   check_period(m1, "KDJ K smoothing");
   check_period(m2, "KDJ D smoothing");
   const auto w = static_cast<std::size_t>(n);
+  const double k_step = 1.0 / m1, d_step = 1.0 / m2;
   double kv = 50.0, dv = 50.0;
   for (std::size_t i = 0; i < close.size(); ++i) {
     if (i + 1 < w) {
@@ -165,8 +166,8 @@ void kdj(In high, In low, In close, int n, int m1, int m2, Out k, Out d, Out j) 
       ll = std::min(ll, low[t]);
     }
     double rsv = hh > ll ? 100.0 * (close[i] - ll) / (hh - ll) : 50.0;
-    kv = ((m1 - 1) * kv + rsv) / m1;
-    dv = ((m2 - 1) * dv + kv) / m2;
+    kv += (rsv - kv) * k_step;
+    dv += (kv - dv) * d_step;
     k[i] = kv;
     d[i] = dv;
     j[i] = 3.0 * kv - 2.0 * dv;
@@ -225,6 +226,7 @@ void adx(In high, In low, In close, int n, Out out) {
   check_period(n, "ADX");
   const auto w = static_cast<std::size_t>(n);
   const std::size_t size = close.size();
+  const double inv = 1.0 / n;  // multiply: a division would sit on the loop-carried chain
   double tr = 0.0, plus = 0.0, minus = 0.0, adx_value = 0.0;
   for (std::size_t i = 0; i < size; ++i) {
     if (i == 0) {
@@ -238,9 +240,9 @@ void adx(In high, In low, In close, int n, Out out) {
     if (i <= w) {
       tr += t, plus += pdm, minus += mdm;
     } else {
-      tr += t - tr / n;
-      plus += pdm - plus / n;
-      minus += mdm - minus / n;
+      tr += t - tr * inv;
+      plus += pdm - plus * inv;
+      minus += mdm - minus * inv;
     }
     if (i < w) {
       out[i] = kNaN;
@@ -256,7 +258,7 @@ void adx(In high, In low, In close, int n, Out out) {
       adx_value = (adx_value + dx) / n;
       out[i] = adx_value;
     } else {
-      adx_value = (adx_value * (n - 1) + dx) / n;
+      adx_value += (dx - adx_value) * inv;
       out[i] = adx_value;
     }
   }
