@@ -1,0 +1,375 @@
+// Delivery of the outbox to a Kafka cluster (librdkafka's in-process mock cluster).
+#include <gtest/gtest.h>
+#include <librdkafka/rdkafka.h>
+#include <librdkafka/rdkafka_mock.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "support/env_guard.hpp"
+#include "support/temp_dir.hpp"
+#include "zorvane/report/report_storage.hpp"
+#include "zorvane/utils/json.hpp"
+#include "zorvane/utils/log_capture.hpp"
+
+namespace zorvane::report {
+namespace {
+
+using namespace std::chrono_literals;
+using zv_test::TempDir;
+
+constexpr int kPartitions = 2;
+constexpr const char* kSumoraTopic = "test.sumora";
+constexpr const char* kReportTopic = "test.stock_report";
+
+// A mock cluster of three brokers, owned by a throwaway handle.
+class MockCluster {
+ public:
+  MockCluster() {
+    char err[256];
+    rd_kafka_conf_t* conf = rd_kafka_conf_new();
+    rd_kafka_conf_set(conf, "log_level", "2", err, sizeof err);
+    handle_ = rd_kafka_new(RD_KAFKA_PRODUCER, conf, err, sizeof err);
+    if (!handle_) throw std::runtime_error(err);
+    cluster_ = rd_kafka_mock_cluster_new(handle_, 3);
+    if (!cluster_) throw std::runtime_error("mock cluster not available");
+    rd_kafka_mock_topic_create(cluster_, kSumoraTopic, kPartitions, 3);
+    rd_kafka_mock_topic_create(cluster_, kReportTopic, kPartitions, 3);
+  }
+  ~MockCluster() {
+    rd_kafka_mock_cluster_destroy(cluster_);
+    rd_kafka_destroy(handle_);
+  }
+  std::string bootstraps() const { return rd_kafka_mock_cluster_bootstraps(cluster_); }
+  rd_kafka_mock_cluster_t* get() const { return cluster_; }
+
+  KafkaSettings settings(std::chrono::milliseconds timeout = 5s) const {
+    KafkaSettings s;
+    s.bootstrap_servers = bootstraps();
+    s.topic_sumora = kSumoraTopic;
+    s.topic_report = kReportTopic;
+    s.delivery_timeout = timeout;
+    s.extra = {{"reconnect.backoff.max.ms", "200"}, {"log_level", "2"}};
+    return s;
+  }
+
+ private:
+  rd_kafka_t* handle_ = nullptr;
+  rd_kafka_mock_cluster_t* cluster_ = nullptr;
+};
+
+struct Consumed {
+  std::string topic;
+  std::string key;
+  std::string value;
+  std::int64_t outbox_id = -1;
+};
+
+// Everything in the two topics, read from the beginning up to the high watermarks.
+std::vector<Consumed> consume_all(const MockCluster& mc) {
+  char err[256];
+  rd_kafka_conf_t* conf = rd_kafka_conf_new();
+  rd_kafka_conf_set(conf, "bootstrap.servers", mc.bootstraps().c_str(), err, sizeof err);
+  rd_kafka_conf_set(conf, "group.id", "verify", err, sizeof err);
+  rd_kafka_conf_set(conf, "enable.auto.commit", "false", err, sizeof err);
+  rd_kafka_conf_set(conf, "log_level", "2", err, sizeof err);
+  rd_kafka_t* c = rd_kafka_new(RD_KAFKA_CONSUMER, conf, err, sizeof err);
+  EXPECT_NE(c, nullptr) << err;
+  if (!c) return {};
+  rd_kafka_poll_set_consumer(c);
+
+  std::int64_t expected = 0;
+  rd_kafka_topic_partition_list_t* parts = rd_kafka_topic_partition_list_new(2 * kPartitions);
+  for (const char* topic : {kSumoraTopic, kReportTopic}) {
+    for (int p = 0; p < kPartitions; ++p) {
+      int64_t low = 0, high = 0;
+      EXPECT_EQ(rd_kafka_query_watermark_offsets(c, topic, p, &low, &high, 5000),
+                RD_KAFKA_RESP_ERR_NO_ERROR);
+      expected += high - low;
+      rd_kafka_topic_partition_list_add(parts, topic, p)->offset = RD_KAFKA_OFFSET_BEGINNING;
+    }
+  }
+  rd_kafka_assign(c, parts);
+  rd_kafka_topic_partition_list_destroy(parts);
+
+  std::vector<Consumed> out;
+  auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (static_cast<std::int64_t>(out.size()) < expected &&
+         std::chrono::steady_clock::now() < deadline) {
+    rd_kafka_message_t* m = rd_kafka_consumer_poll(c, 100);
+    if (!m) continue;
+    if (!m->err) {
+      Consumed item;
+      item.topic = rd_kafka_topic_name(m->rkt);
+      item.key.assign(static_cast<const char*>(m->key), m->key_len);
+      item.value.assign(static_cast<const char*>(m->payload), m->len);
+      rd_kafka_headers_t* headers = nullptr;
+      const void* v = nullptr;
+      size_t n = 0;
+      if (rd_kafka_message_headers(m, &headers) == RD_KAFKA_RESP_ERR_NO_ERROR &&
+          rd_kafka_header_get_last(headers, "outbox_id", &v, &n) == RD_KAFKA_RESP_ERR_NO_ERROR) {
+        item.outbox_id = std::stoll(std::string(static_cast<const char*>(v), n));
+      }
+      out.push_back(std::move(item));
+    }
+    rd_kafka_message_destroy(m);
+  }
+  rd_kafka_consumer_close(c);
+  rd_kafka_destroy(c);
+  EXPECT_EQ(static_cast<std::int64_t>(out.size()), expected);
+  return out;
+}
+
+StockReport stock(const std::string& code) {
+  StockReport r;
+  r.code = code;
+  r.name = "名称" + code;
+  r.market_type = "A";
+  r.analysis_date = "2024-05-10";
+  r.llm_client_type = "offline";
+  r.llm_model = "offline";
+  r.report = "报告 " + code;
+  r.summary = "总结 " + code;
+  r.decision_json = R"({"action": "观望"})";
+  return r;
+}
+
+// Saves `n_sumora` briefs and `n_stock` stock reports; returns outbox id -> (key, payload).
+std::map<std::int64_t, std::pair<std::string, std::string>> save_some(ReportStorage& s,
+                                                                      int n_sumora, int n_stock) {
+  for (int i = 0; i < n_sumora; ++i) {
+    s.save_sumora({i % 2 ? "HK" : "A", "brief " + std::to_string(i),
+                   "2024-05-" + std::to_string(10 + i), "offline", "offline"});
+  }
+  for (int i = 0; i < n_stock; ++i) s.save_stock_report(stock("sh.60000" + std::to_string(i)));
+  std::map<std::int64_t, std::pair<std::string, std::string>> rows;
+  for (const auto& row : s.outbox()) rows[row.id] = {row.key, row.payload};
+  return rows;
+}
+
+TEST(KafkaDelivery, FlushProducesEveryPendingMessageOnce) {
+  MockCluster mc;
+  TempDir dir;
+  ReportStorage storage(dir.path());
+  auto saved = save_some(storage, 3, 2);
+
+  utils::LogCapture logs;
+  FlushResult r = storage.flush(mc.settings());
+  EXPECT_TRUE(r.kafka_configured);
+  EXPECT_EQ(r.delivered, 5u);
+  EXPECT_EQ(r.pending, 0u);
+  EXPECT_TRUE(r.error.empty()) << r.error;
+  EXPECT_TRUE(storage.outbox().empty());
+  for (const auto& row : storage.outbox(false)) {
+    EXPECT_TRUE(row.sent_at);
+    EXPECT_EQ(row.attempts, 1);
+  }
+  EXPECT_TRUE(logs.matching("Kafka 投递失败").empty());
+
+  // A second flush has nothing left to send.
+  EXPECT_EQ(storage.flush(mc.settings()).delivered, 0u);
+
+  auto consumed = consume_all(mc);
+  ASSERT_EQ(consumed.size(), saved.size());
+  for (const auto& m : consumed) {
+    ASSERT_TRUE(saved.count(m.outbox_id)) << m.outbox_id;
+    EXPECT_EQ(m.key, saved[m.outbox_id].first);
+    EXPECT_EQ(m.value, saved[m.outbox_id].second);
+    std::string type = utils::parse_json(m.value)["type"].GetString();
+    EXPECT_EQ(m.topic, type == "sumora" ? kSumoraTopic : kReportTopic);
+    saved.erase(m.outbox_id);  // a duplicate would fail the count check above
+  }
+  EXPECT_TRUE(saved.empty());
+}
+
+// Every outbox row is in the topic exactly once, with its own key and payload.
+void expect_each_once(const std::vector<Consumed>& consumed,
+                      std::map<std::int64_t, std::pair<std::string, std::string>> saved) {
+  EXPECT_EQ(consumed.size(), saved.size());
+  for (const auto& m : consumed) {
+    auto it = saved.find(m.outbox_id);
+    ASSERT_NE(it, saved.end()) << "unknown or duplicate outbox id " << m.outbox_id;
+    EXPECT_EQ(m.key, it->second.first);
+    EXPECT_EQ(m.value, it->second.second);
+    saved.erase(it);
+  }
+  EXPECT_TRUE(saved.empty());
+}
+
+std::vector<std::string> delivery_warnings(const utils::LogCapture& logs) {
+  std::vector<std::string> out;
+  for (const auto& line : logs.lines()) {
+    if (line.rfind("warning|[报告存储]", 0) == 0) out.push_back(line);
+  }
+  return out;
+}
+
+TEST(KafkaDelivery, BrokerDownKeepsEverythingForTheNextFlush) {
+  MockCluster mc;
+  TempDir dir;
+  ReportStorage storage(dir.path());
+  auto saved = save_some(storage, 3, 1);
+
+  rd_kafka_mock_broker_set_down(mc.get(), -1);
+  utils::LogCapture logs;
+  FlushResult down = storage.flush(mc.settings(800ms));
+  EXPECT_EQ(down.delivered, 0u);
+  EXPECT_EQ(down.pending, 4u);
+  EXPECT_FALSE(down.error.empty());
+  auto warnings = delivery_warnings(logs);
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find("4 条消息"), std::string::npos) << warnings[0];
+  EXPECT_NE(warnings[0].find(down.error), std::string::npos) << warnings[0];
+  for (const auto& row : storage.outbox()) {
+    EXPECT_EQ(row.attempts, 1);
+    EXPECT_EQ(row.last_error, down.error);
+  }
+
+  rd_kafka_mock_broker_set_up(mc.get(), -1);
+  FlushResult up = storage.flush(mc.settings());
+  EXPECT_EQ(up.delivered, 4u);
+  EXPECT_EQ(up.pending, 0u);
+  expect_each_once(consume_all(mc), saved);
+}
+
+TEST(KafkaDelivery, FailingProduceRequestsMarkNothingDelivered) {
+  MockCluster mc;
+  TempDir dir;
+  ReportStorage storage(dir.path());
+  auto saved = save_some(storage, 2, 3);
+
+  // Retriable errors on every produce request until the delivery deadline passes.
+  std::vector<rd_kafka_resp_err_t> errors(500, RD_KAFKA_RESP_ERR_NOT_ENOUGH_REPLICAS);
+  rd_kafka_mock_push_request_errors_array(mc.get(), 0 /* Produce */, errors.size(), errors.data());
+  utils::LogCapture logs;
+  FlushResult failing = storage.flush(mc.settings(800ms));
+  EXPECT_EQ(failing.delivered, 0u);
+  EXPECT_EQ(failing.pending, 5u);
+  EXPECT_EQ(delivery_warnings(logs).size(), 1u);
+  EXPECT_EQ(storage.outbox().size(), 5u);
+
+  rd_kafka_mock_clear_request_errors(mc.get(), 0);
+  FlushResult ok = storage.flush(mc.settings());
+  EXPECT_EQ(ok.delivered, 5u);
+  EXPECT_EQ(ok.pending, 0u);
+  expect_each_once(consume_all(mc), saved);
+}
+
+TEST(KafkaDelivery, PermanentBrokerErrorLeavesRejectedMessagesPending) {
+  MockCluster mc;
+  TempDir dir;
+  ReportStorage storage(dir.path());
+  auto saved = save_some(storage, 4, 0);
+
+  rd_kafka_mock_push_request_errors(mc.get(), 0, 1, RD_KAFKA_RESP_ERR_TOPIC_AUTHORIZATION_FAILED);
+  utils::LogCapture logs;
+  FlushResult first = storage.flush(mc.settings(2s));
+  // Whatever the broker acknowledged is marked, the rejected rest waits; nothing is lost.
+  EXPECT_GT(first.pending, 0u);
+  EXPECT_EQ(first.delivered + first.pending, 4u);
+  EXPECT_NE(first.error.find("authoriz"), std::string::npos) << first.error;
+  EXPECT_EQ(delivery_warnings(logs).size(), 1u);
+  RecordProperty("permanent_error_first_flush_delivered", static_cast<int>(first.delivered));
+
+  FlushResult second = storage.flush(mc.settings());
+  EXPECT_EQ(second.delivered, first.pending);
+  EXPECT_EQ(second.pending, 0u);
+  expect_each_once(consume_all(mc), saved);
+}
+
+TEST(KafkaDelivery, ProcessKilledBetweenSaveAndFlushLosesNothing) {
+  TempDir dir;
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ReportStorage s(dir.path());
+    s.save_sumora(
+        {"A", "brief saved by a process that then died", "2024-05-10", "offline", "offline"});
+    s.save_stock_report(stock("sz.000001"));
+    _exit(0);  // no flush, no destructors
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  MockCluster mc;
+  ReportStorage storage(dir.path());
+  std::map<std::int64_t, std::pair<std::string, std::string>> saved;
+  for (const auto& row : storage.outbox()) saved[row.id] = {row.key, row.payload};
+  ASSERT_EQ(saved.size(), 2u);
+  EXPECT_EQ(storage.flush(mc.settings()).delivered, 2u);
+  expect_each_once(consume_all(mc), saved);
+}
+
+TEST(KafkaDelivery, SettingsFromEnvironment) {
+  MockCluster mc;
+  TempDir dir;
+  zv_test::EnvGuard servers("KAFKA_BOOTSTRAP_SERVERS", mc.bootstraps());
+  zv_test::EnvGuard sumora("KAFKA_TOPIC_SUMORA", kSumoraTopic);
+  zv_test::EnvGuard report("KAFKA_TOPIC_REPORT", kReportTopic);
+  zv_test::EnvGuard timeout("KAFKA_DELIVERY_TIMEOUT_MS", "5000");
+  ReportStorage storage(dir.path());
+  auto saved = save_some(storage, 1, 1);
+  FlushResult r = storage.flush();
+  EXPECT_TRUE(r.kafka_configured);
+  EXPECT_EQ(r.delivered, 2u);
+  expect_each_once(consume_all(mc), saved);
+
+  zv_test::EnvGuard unset_sumora("KAFKA_TOPIC_SUMORA", std::nullopt);
+  zv_test::EnvGuard unset_report("KAFKA_TOPIC_REPORT", std::nullopt);
+  auto defaults = KafkaSettings::from_env();
+  ASSERT_TRUE(defaults);
+  EXPECT_EQ(defaults->topic_sumora, "zorvane.sumora");
+  EXPECT_EQ(defaults->topic_report, "zorvane.stock_report");
+  EXPECT_EQ(defaults->delivery_timeout, 5s);
+
+  // A malformed setting is reported, not thrown, and the messages stay queued.
+  zv_test::EnvGuard bad("KAFKA_DELIVERY_TIMEOUT_MS", "soon");
+  storage.save_sumora({"A", "later", "2024-05-11", {}, {}});
+  utils::LogCapture logs;
+  FlushResult refused = storage.flush();
+  EXPECT_NE(refused.error.find("KAFKA_DELIVERY_TIMEOUT_MS"), std::string::npos) << refused.error;
+  EXPECT_EQ(storage.outbox().size(), 1u);
+  EXPECT_EQ(delivery_warnings(logs).size(), 1u);
+}
+
+TEST(KafkaDelivery, CredentialsAndBadConfigurationNeverLeak) {
+  MockCluster mc;
+  TempDir dir;
+  ReportStorage storage(dir.path());
+  save_some(storage, 2, 0);
+  const std::string password = "Pa55-very-secret-word";
+
+  // SASL towards a broker that does not speak it, with librdkafka's own logging turned up.
+  KafkaSettings sasl = mc.settings(600ms);
+  sasl.security_protocol = "SASL_PLAINTEXT";
+  sasl.sasl_mechanism = "PLAIN";
+  sasl.sasl_username = "svc-user";
+  sasl.sasl_password = password;
+  sasl.extra.emplace_back("debug", "conf,security,broker,protocol");
+  sasl.extra.emplace_back("log_level", "7");
+  utils::LogCapture logs;
+  FlushResult r = storage.flush(sasl);
+  EXPECT_EQ(r.error.find(password), std::string::npos);
+  for (const auto& line : logs.lines()) EXPECT_EQ(line.find(password), std::string::npos) << line;
+  EXPECT_EQ(r.delivered + r.pending, 2u);
+
+  // A property librdkafka rejects: no throw, nothing marked, the setting is named.
+  KafkaSettings bogus = mc.settings(600ms);
+  bogus.security_protocol = "carrier-pigeon";
+  logs.clear();
+  FlushResult bad = storage.flush(bogus);
+  EXPECT_EQ(bad.delivered, 0u);
+  EXPECT_EQ(bad.pending, storage.outbox().size());
+  EXPECT_NE(bad.error.find("security.protocol"), std::string::npos) << bad.error;
+  EXPECT_EQ(delivery_warnings(logs).size(), 1u);
+}
+
+}  // namespace
+}  // namespace zorvane::report
