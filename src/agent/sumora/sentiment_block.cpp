@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "agent/sumora/cache.hpp"
 #include "morvik/sentiment.hpp"
 #include "zorvane/utils/env.hpp"
 #include "zorvane/utils/json.hpp"
@@ -36,14 +37,6 @@ using zorvane::utils::json_find;
 
 const char* const kHeading = "### 4. A 股情绪温度计（sentiment_thermometer 权威计算）";
 const char* const kFailureLog = "[大盘 AI 简报] 情绪温度计计算失败（降级）: %s";
-
-// The day part of an analysis date or time: text before the first "_", trimmed, at most 10
-// characters.
-std::string day_part(const std::string& analysis_date) {
-  auto head = std::string_view(analysis_date).substr(0, analysis_date.find('_'));
-  head = zorvane::utils::trim(head);
-  return std::string(head.substr(0, 10));
-}
 
 std::string label_of(const detail::LabelMap& labels, const std::string& code) {
   auto it = labels.find(code);
@@ -180,7 +173,7 @@ std::pair<std::string, SentimentMeta> _format_sentiment_block(
     const SentimentLibrary lib = load_library();
     if (!lib.snapshot || !lib.zone_desc) throw std::runtime_error("情绪温度计库不可用");
 
-    const std::string day = day_part(analysis_date);
+    const std::string day = _normalize_date(analysis_date);
     const std::optional<std::string> as_of =
         day.empty() ? std::nullopt : std::optional<std::string>(day);
     const std::string universe =
