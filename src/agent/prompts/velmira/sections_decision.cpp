@@ -82,7 +82,7 @@ constinit const std::string_view STEP5_HOLDER_ETF =
 )~";
 
 constinit const std::string_view TIME_STOP_TRAILING = R"~(
-**时间止损**：入场后第 ⌊持仓天数 / 2⌋ 个交易日收盘时（例如持仓周期为“12个交易日”，则在第 6 日检查），若价格向目标方向的运行幅度未超过 1 × ATR，无论盈亏均放弃该笔交易；第 ⌊持仓天数 × 0.75⌋ 个交易日做第二次检查：若价格自高点回落后，相对入场价的涨幅已不足 0.5 × ATR，建议离场。
+**时间止损**：入场后第 ⌊持仓天数 / 2⌋ 个交易日收盘时（例如持仓周期为“12个交易日”，则在第 6 日检查），若价格向目标方向的运行幅度未超过 1 × ATR，无论盈亏均放弃该笔交易；第 ⌊持仓天数 × 0.75⌋ 个交易日收盘时做第二次检查：若价格自高点回落后，相对入场价的涨幅已不足 0.5 × ATR，建议离场。
 
 **移动止损**（须在报告中写出具体价格）：
 1. 价格触及 `entry_price_high` + 1 × ATR → 止损上移至 `entry_price_low`（约为保本）；
@@ -110,7 +110,7 @@ constinit const std::string_view STEP53_SELF_CHECK = R"~(
 ### 5.3 输出前逻辑自洽检查
 输出 JSON 之前，逐项核对：
 1. `rrr` < `min_rrr` → `action` 必须为“观望等待”；
-2. 止损距离 > `max_stop_dist_atr` → `action` 必须为“观望等待”；
+2. 止损距离（以 ATR 倍数计）> `max_stop_dist_atr` → `action` 必须为“观望等待”；
 3. `position_pct` 不超过 `max_position_pct`；
 4. 任何买入都必须满足 `stop_loss < entry_price_low ≤ entry_price_high < target_1 < target_2`；
 5. `holder_action` 为“清仓离场”→ `action` 必须为“观望等待”；

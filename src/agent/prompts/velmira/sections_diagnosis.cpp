@@ -42,7 +42,7 @@ constinit const std::string_view STEP1_DIAG_ETF = R"~(
 )~";
 
 constinit const std::string_view STEP1_FRAME_DERIVE = R"~(
-**档位定档**（必须首先完成）：读取 §4 首行的 `[bias / 强度]` 行确定市场档位，后续所有 ADX 阈值与 ATR 上限一律按该档位执行（下表中的距离均为 ATR 倍数）：
+**档位定档**（必须首先完成）：读取 §4 首行的 `[bias / 强度]` 行确定市场档位，后续所有 ADX 阈值与 ATR 上限一律按该档位执行：
 
 | 档位 | 大盘 bias | 趋势跟随 ADX 阈值 | 价格偏离 EMA20 上限（防洗盘） | 止损距离上限 |
 |---|---|---|---|---|
