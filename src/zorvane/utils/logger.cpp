@@ -57,8 +57,10 @@ std::string as_integer(const LogArg::Value& v, bool hex) {
   if (auto* i = std::get_if<std::int64_t>(&v)) {
     if (!hex) return std::to_string(*i);
     char buf[32];
-    std::snprintf(buf, sizeof buf, *i < 0 ? "-%llx" : "%llx",
-                  static_cast<unsigned long long>(*i < 0 ? -*i : *i));
+    // Magnitude in unsigned arithmetic: negating INT64_MIN as a signed value overflows.
+    auto magnitude = static_cast<unsigned long long>(*i);
+    if (*i < 0) magnitude = 0ULL - magnitude;
+    std::snprintf(buf, sizeof buf, *i < 0 ? "-%llx" : "%llx", magnitude);
     return buf;
   }
   if (auto* u = std::get_if<std::uint64_t>(&v)) {
@@ -88,6 +90,17 @@ std::string as_float(const LogArg::Value& v, const Spec& spec) {
   std::string out(static_cast<std::size_t>(n), '\0');
   std::snprintf(out.data(), out.size() + 1, fmt, prec, d);
   return out;
+}
+
+// The first `n` code points of UTF-8 text (a precision counts characters, not bytes, and
+// must not cut a character in two).
+std::string first_chars(const std::string& text, std::size_t n) {
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+    if (count++ == n) return text.substr(0, i);
+  }
+  return text;
 }
 
 std::string pad(std::string text, const Spec& spec) {
@@ -162,9 +175,8 @@ std::string format_printf(std::string_view format, const std::vector<LogArg>& ar
     switch (spec.conv) {
       case 's':
         piece = as_text(v);
-        if (spec.precision >= 0 && std::holds_alternative<std::string>(v) &&
-            piece.size() > static_cast<std::size_t>(spec.precision))
-          piece.resize(static_cast<std::size_t>(spec.precision));
+        if (spec.precision >= 0 && std::holds_alternative<std::string>(v))
+          piece = first_chars(piece, static_cast<std::size_t>(spec.precision));
         break;
       case 'r':
         piece = as_repr(v);
