@@ -45,7 +45,7 @@ class SqliteStatement {
 
 class SqliteDb {
  public:
-  // Opens (creating when missing) the database file in WAL mode with full sync.
+  // Opens (creating when missing) the database file in WAL mode, synchronous=NORMAL.
   explicit SqliteDb(const std::filesystem::path& path);
   ~SqliteDb();
   SqliteDb(const SqliteDb&) = delete;
