@@ -89,14 +89,18 @@ rapidjson::Document compute_sentiment_snapshot(const std::optional<std::string>&
   const candlex::Day as_of = date && !date->empty() ? zorvane::utils::parse_iso_date(*date)
                                                     : zorvane::utils::today_local();
   // The universe file is read on every call: its hash keys the caches, so an edited file is
-  // never answered from a stale entry.
-  const SentimentUniverse universe = load_sentiment_universe(config.universe_path);
-  if (!use_cache) return compute_uncached(as_of, freq, config, universe);
+  // never answered from a stale entry. It is parsed only when a snapshot is computed.
+  const std::string universe_text = read_sentiment_universe_file(config.universe_path);
+  auto compute = [&] {
+    return compute_uncached(as_of, freq, config,
+                            parse_sentiment_universe(universe_text, config.universe_path));
+  };
+  if (!use_cache) return compute();
 
   const std::string date_text = zorvane::utils::iso_date(as_of);
   const std::string source = config.bar_loader ? "custom:" + config.source_id : default_source_id();
   const std::string key = std::string(detail::SENTIMENT_CACHE_VERSION) + "|" + freq + "|" +
-                          date_text + "|" + hex64(universe.content_hash) + "|" + source;
+                          date_text + "|" + hex64(fnv1a64(universe_text)) + "|" + source;
   if (auto hit = detail::sentiment_memory_get(key)) return std::move(*hit);
 
   fs::path file;
@@ -113,7 +117,7 @@ rapidjson::Document compute_sentiment_snapshot(const std::optional<std::string>&
     file.clear();
   }
 
-  auto snapshot = compute_uncached(as_of, freq, config, universe);
+  auto snapshot = compute();
   detail::sentiment_memory_put(key, snapshot);
   if (!file.empty()) {
     try {

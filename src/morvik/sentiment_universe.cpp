@@ -64,7 +64,7 @@ SentimentUniverse parse_sentiment_universe(const std::string& text, const std::s
   return out;
 }
 
-SentimentUniverse load_sentiment_universe(const std::string& path) {
+std::string read_sentiment_universe_file(const std::string& path) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) {
     throw std::runtime_error("情绪温度计: ETF 池文件不存在: " + path);
@@ -74,7 +74,11 @@ SentimentUniverse load_sentiment_universe(const std::string& path) {
   std::ostringstream buf;
   buf << in.rdbuf();
   if (in.bad()) throw std::runtime_error("情绪温度计: 无法读取 ETF 池文件: " + path);
-  return parse_sentiment_universe(buf.str(), path);
+  return buf.str();
+}
+
+SentimentUniverse load_sentiment_universe(const std::string& path) {
+  return parse_sentiment_universe(read_sentiment_universe_file(path), path);
 }
 
 }  // namespace morvik

@@ -32,6 +32,9 @@ struct SentimentUniverse {
 // is missing, unreadable, not YAML, or holds no entry with a code.
 SentimentUniverse load_sentiment_universe(const std::string& path);
 
+// The file's bytes. Throws std::runtime_error naming the path when it is missing or unreadable.
+std::string read_sentiment_universe_file(const std::string& path);
+
 // Parses universe text (the path is only used in error messages).
 SentimentUniverse parse_sentiment_universe(const std::string& text, const std::string& path);
 
