@@ -29,7 +29,11 @@ std::string env_or(const char* name, std::string_view fallback) {
 fs::path expand_user(std::string_view path) {
   if (!path.empty() && path[0] == '~' && (path.size() == 1 || path[1] == '/')) {
     const char* home = std::getenv("HOME");
-    if (home && *home) return fs::path(home) / std::string(path.substr(path.size() > 1 ? 2 : 1));
+    if (home && *home) {
+      // "~" alone is $HOME itself, not "$HOME/" (a trailing separator leaves an empty filename).
+      if (path.size() == 1) return fs::path(home);
+      return fs::path(home) / std::string(path.substr(2));
+    }
   }
   return fs::path(std::string(path));
 }
