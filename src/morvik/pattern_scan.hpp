@@ -5,9 +5,9 @@
 //
 // The scan is a pure function of its arguments: deterministic, no I/O, no shared state, safe on
 // any thread. It never reads the future: every value uses bars up to the last row only, and
-// all indicators are causal. Indicator columns missing from `df` are computed on a private
-// copy with candlex::technical (the caller's table is not modified); columns already present
-// are used as they are.
+// all indicators are causal. Indicators are always computed afresh with candlex::technical
+// from the prices and volume, on a private copy: indicator columns the caller's table carries
+// are ignored and the caller's table is not modified.
 //
 // Arguments
 //   df         daily bars, oldest first, with "close" and "volume"; "open", "high", "low"
@@ -40,15 +40,18 @@
 //            not pass the pre-screen (wait for a pullback).
 //   底部反转  60-day close percentile <= 0.35; a reversal candle (hammer, bullish engulfing,
 //            piercing line or morning star) completed on one of the last 2 bars; momentum
-//            turning (MACD golden cross or histogram crossing zero within 3 bars, histogram
-//            rising 2 bars in a row, or RSI turning up after touching 30 within 5 bars); the
-//            reversal bar's volume >= the average volume of the 5 bars before it.
+//            turning (MACD golden cross within 3 bars, i.e. the histogram turning positive;
+//            the histogram rising 2 bars in a row while negative; or RSI turning up after
+//            touching 30 within 5 bars); the reversal bar's volume >= the average volume of
+//            the 5 bars before it. A reversal on the bar before the last counts only while the
+//            last close holds above its low.
 //   均线压缩  (max - min of EMA5/10/20) / EMA20 < 2%; |VWMA - EMA20| / EMA20 <= 1%;
 //            ATR <= 1.1 x its lowest value of the last 20 bars.
-//   区间震荡  ADX < 20; close inside the Bollinger bands; no new 20-bar closing high or low
-//            today; 20-bar high/low range at most 20% of the middle band.
-//   等待突破  60-day close percentile <= 0.35 with one or two of the three bottom confirmations
-//            (candle, momentum, volume): a base that still needs its breakout.
+//   区间震荡  ADX < 20; close inside the Bollinger bands; close within the previous 20 bars'
+//            closing range widened by 0.25 ATR (no breakout); 20-bar high/low range at most 20%
+//            of the middle band.
+//   等待突破  60-day close percentile <= 0.35 with a reversal candle or turning momentum but
+//            not every bottom confirmation: a base that still needs its breakout.
 //   空仓等待  none of the above (also: fewer than 30 bars, a non-positive close, or the last
 //            3 closes identical - suspected suspension).
 //
@@ -56,7 +59,10 @@
 //   + signal confluence (0.4 per signal, at most 2) + volume quality (0-1.5: up-day volume
 //   above down-day volume over 10 bars 1.0, OBV at its 20-bar high 0.5) + environment (tier
 //   points, 0-1) + regime (low_vol +0.5 for 均线压缩 / 等待突破 / 趋势跟随, high_vol -0.5 for
-//   区间震荡 / 底部反转) - 0.75 per risk flag. 空仓等待 scores 0.
+//   区间震荡 / 底部反转) - 0.75 per risk flag that counts against the type. 空仓等待 scores 0.
+//   Flags that describe a decline (高潮量, 放量不涨, 回撤过深, 回撤过长, 放量下跌, RS绝对弱势) are
+//   what a bottom follows from: for 底部反转 / 等待突破 only 黄昏星 counts; for 区间震荡 / 均线压缩
+//   all but 回撤过深 and 回撤过长 count; for 趋势跟随 all count.
 // pre_screen_passed = a type other than 空仓等待, all gates passed, total_score >= min_score.
 // urgency: HIGH when passed with total_score >= 7 and the trigger completed on the last bar
 //   (a new 20-bar closing high for 趋势跟随, the reversal candle for 底部反转); MEDIUM when
@@ -86,20 +92,33 @@
 //   "calculated_constraints": {"base_confidence_score" (0 to 4.5), "confidence_breakdown":
 //                     {"trend_resonance" 0-1.5, "volume" 0-1, "market_environment" 0-1,
 //                     "signal_confluence" 0-1, "risk_penalty" <= 0}, "min_rrr",
-//                     "max_stop_dist_atr", "max_position_pct", "tier"},
+//                     "max_stop_dist_atr", "max_position_pct", "tier"}. The components: trend
+//                     resonance 0.5 each for a bullish daily EMA order (0.25 for the trend
+//                     core only), an up weekly trend (0.25 flat), ADX above the tier minimum
+//                     (0.25 from 20); volume = the reversal bar's volume points for bottoms
+//                     (1.0 from 1.5x, 0.75 from 1x the 5-bar average), else volume quality /
+//                     1.5; environment = tier points, -0.25 in high_vol; confluence 0.25 per
+//                     signal; -0.25 per counted risk flag. min_rrr is the tier's (+0.2 in
+//                     high_vol), max_stop_dist_atr the tier's stop cap, max_position_pct the
+//                     tier's cap x 0.75 in high_vol x 0.8 with any counted risk flag.
 //   "risk_flags": [text...] from 高潮量 (volume ratio > 2.5 with a down close or long upper
 //                     shadow, last 3 bars), 放量不涨 (volume ratio > 1.3 with a down body, last 3
 //                     bars, not already climax), 黄昏星 (evening star completed on the last 2
 //                     bars), 回撤过深 (pullback_depth_pct > 15), 回撤过长 (pullback_days > 15),
 //                     放量下跌 (pullback_avg_vr > 1.2), RS绝对弱势 (rs_20d < -5),
 //   "risk_metrics": {"pullback_depth_pct" (close below the 60-bar high, percent),
-//                     "pullback_days" (bars since that high), "pullback_avg_vr" (mean volume
-//                     ratio since the high), "rs_20d" (20-bar return in percent, less the
-//                     benchmark's when given)},
+//                     "pullback_days" (bars since that high, its latest occurrence),
+//                     "pullback_avg_vr" (mean volume ratio since the high) - all three null
+//                     unless the close is at least 3% below the high; "rs_20d" (20-bar return
+//                     in percent, less the benchmark's when given)},
 //   "market_context": {"vol_regime" ("high_vol" above 1.3, "low_vol" below 0.85, else
 //                     "normal_vol"), "atr_ratio_60d", "atr_source" ("stock" / "index"),
 //                     "market_bias", "tier"},
-//   "signal_confluence": {"score" (number of signals), "signals": [text...]},
+//   "signal_confluence": {"score" (number of signals), "signals": [text...]} from 均线多头排列,
+//                     MACD金叉, MACD红柱放大, RSI强势区 (50-70), RSI超卖回升, 放量上涨 (volume
+//                     ratio >= 1.3 on an up close), 站上VWMA (with a positive slope), OBV新高
+//                     (20 bars), 反转K线(<name>), 底背离 (a lower 10-bar closing low than the 30
+//                     bars before, with a higher MACD histogram or RSI),
 //   "patterns": {"reversal_candle", "reversal_bar", "evening_star"}.
 // Values that cannot be computed (too few bars) are null. Prices have 3 decimals, ratios and
 // scores 2 or 3.
