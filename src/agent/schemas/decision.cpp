@@ -58,8 +58,11 @@ void normalize_decision_price_fields(rapidjson::Value& decision_dict) {
   for (std::string_view key : DECISION_PRICE_KEYS) {
     // Same member as find_field picks (the last of duplicates), but writable.
     rapidjson::Value* value = nullptr;
-    for (auto& m : decision_dict.GetObject())
+    const auto members = decision_dict.MemberBegin();
+    for (rapidjson::SizeType i = 0; i < decision_dict.MemberCount(); ++i) {
+      auto& m = members[i];
       if (std::string_view(m.name.GetString(), m.name.GetStringLength()) == key) value = &m.value;
+    }
     if (!value) continue;
     if (value->IsNumber()) {
       value->SetDouble(zorvane::utils::round_to(value->GetDouble(), 3));
