@@ -30,8 +30,11 @@ BarTable get_any_ohlc(std::string_view code, std::optional<std::string> start_da
                       std::optional<std::string> end_date) {
   const std::string canonical = normalize_code(code);
   const Day end = end_date ? parse_iso_date(*end_date) : zorvane::utils::today_local();
-  const Day start =
-      start_date ? parse_iso_date(*start_date) : end - std::chrono::days{kDefaultWindowDays};
+  // No bar lies after today, so a future end date does not push the default window past
+  // the data.
+  const Day start = start_date ? parse_iso_date(*start_date)
+                               : std::min(end, zorvane::utils::today_local()) -
+                                     std::chrono::days{kDefaultWindowDays};
   if (start > end)
     throw std::invalid_argument("start date " + iso_date(start) + " is after end date " +
                                 iso_date(end));

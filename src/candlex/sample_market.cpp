@@ -217,6 +217,7 @@ BarTable generate_sample_bars(const SampleSecurity& sec, Day through) {
     const double day_sigma = sigma * shape.vol * std::exp(0.25 * rng.normal());
     double drift = shape.drift * sigma;
     if (regime == Regime::range) drift = 0.05 * (anchor - log_price);
+    drift -= 0.001 * (log_price - base_log);  // a weak pull keeps decades of walk in range
     const double ret = drift + day_sigma * rng.normal();
     const double gap = 0.3 * day_sigma * rng.normal();
     log_price += ret;

@@ -1,0 +1,139 @@
+#include "candlex/csv_reader.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+#include "zorvane/utils/dates.hpp"
+
+namespace {
+
+using candlex::parse_bar_csv;
+using testing::HasSubstr;
+using zorvane::utils::iso_date;
+
+const char* kSource = "daily/sh.600519.csv";
+
+std::string error_of(const std::string& text) {
+  try {
+    parse_bar_csv(text, kSource);
+  } catch (const std::runtime_error& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+TEST(BarCsv, MalformedFilesNameFileAndLine) {
+  const std::string head = "date,open,high,low,close,volume\n";
+  const std::string good = "2024-01-02,10,11,9,10.5,100\n";
+  struct Case {
+    std::string text;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"date,open,high,low,volume\n" + good,
+       "daily/sh.600519.csv:1: missing required column 'close'"},
+      {"date,open,high,low,close\n", "daily/sh.600519.csv:1: missing required column 'volume'"},
+      {"", "daily/sh.600519.csv:1: empty file"},
+      {head + good + "2024-01-03,10,abc,9,10,100\n",
+       "daily/sh.600519.csv:3: non-numeric high price 'abc'"},
+      {head + good + "2024-01-03,10,11,9,nan,100\n",
+       "daily/sh.600519.csv:3: non-numeric close price 'nan'"},
+      {head + good + "2024-01-03,10,11,9,10.5x,100\n",
+       "daily/sh.600519.csv:3: non-numeric close price '10.5x'"},
+      {head + good + "2024-01-03,,11,9,10,100\n", "daily/sh.600519.csv:3: empty open price"},
+      {head + good + "2024-01-03,10,11,9,10,lots\n",
+       "daily/sh.600519.csv:3: non-numeric volume 'lots'"},
+      {head + good + "2024-13-01,10,11,9,10,100\n",
+       "daily/sh.600519.csv:3: invalid date '2024-13-01'"},
+      {head + good + "2024-02-30,10,11,9,10,100\n",
+       "daily/sh.600519.csv:3: invalid date '2024-02-30'"},
+      {head + good + "2024/01/03,10,11,9,10,100\n",
+       "daily/sh.600519.csv:3: invalid date '2024/01/03'"},
+      {head + good + "2024-01-03,10,11,9\n",
+       "daily/sh.600519.csv:3: expected at least 6 fields, found 4"},
+      {head + good + "2024-01-03,1,1,1,1,1\n" + good,
+       "daily/sh.600519.csv:4: duplicate date 2024-01-02 (also on line 2)"},
+      {"date,Close,收盘,open,high,low,volume\n", "both mean 'close'"},
+  };
+  for (const auto& c : cases) EXPECT_THAT(error_of(c.text), HasSubstr(c.expected)) << c.text;
+}
+
+TEST(BarCsv, DuplicateFoundAfterSortingReportsTheLaterLine) {
+  auto msg = error_of(
+      "date,open,high,low,close,volume\n"
+      "2024-01-05,1,1,1,1,1\n"
+      "2024-01-02,1,1,1,1,1\n"
+      "2024-01-05,2,2,2,2,2\n");
+  EXPECT_THAT(msg, HasSubstr("daily/sh.600519.csv:4: duplicate date 2024-01-05 (also on line 2)"));
+}
+
+TEST(BarCsv, AliasesDateFormsAndRowOrder) {
+  // Exporter-style header in Chinese and mixed case, YYYYMMDD dates, rows newest first,
+  // an unused column, CRLF endings and a byte-order mark.
+  auto t = parse_bar_csv(
+      "\xEF\xBB\xBF日期,代码,开盘,最高,最低,收盘,VOL,成交额\r\n"
+      "20240104,600519,12,13,11,12.5,300,3750\r\n"
+      "20240102,600519,10,11,9,10.5,100,1050\r\n"
+      "2024-01-03,600519,11,12,10,11.5,200,2300\r\n",
+      kSource);
+  ASSERT_EQ(t.size(), 3u);
+  EXPECT_EQ(iso_date(t.dates()[0]), "2024-01-02");
+  EXPECT_EQ(iso_date(t.dates()[2]), "2024-01-04");
+  EXPECT_EQ(t.columns(),
+            (std::vector<std::string>{"open", "high", "low", "close", "volume", "amount"}));
+  EXPECT_EQ(t.col("close"), (std::vector<double>{10.5, 11.5, 12.5}));
+  EXPECT_EQ(t.col("volume"), (std::vector<double>{100, 200, 300}));
+  EXPECT_EQ(t.col("amount"), (std::vector<double>{1050, 2300, 3750}));
+
+  auto u =
+      parse_bar_csv("Trade_Date,Open,High,Low,Close,Volume\n2024-01-02,1,2,0.5,1.5,10\n", kSource);
+  EXPECT_EQ(u.size(), 1u);
+  EXPECT_FALSE(u.has("amount"));
+}
+
+TEST(BarCsv, EmptyVolumeOrAmountIsMissingNotZero) {
+  auto t = parse_bar_csv(
+      "date,open,high,low,close,volume,amount\n"
+      "2024-01-02,10,11,9,10.5,,\n"
+      "2024-01-03,10,11,9,10.5,5,\n",
+      kSource);
+  EXPECT_TRUE(std::isnan(t.col("volume")[0]));
+  EXPECT_EQ(t.col("volume")[1], 5.0);
+  EXPECT_TRUE(std::isnan(t.col("amount")[1]));
+}
+
+TEST(BarCsv, QuotedFieldsBlankLinesAndExactNumbers) {
+  auto t = parse_bar_csv(
+      "\"date\",\"open\",\"high\",\"low\",\"close\",\"volume\",\"note\"\n"
+      "\n"
+      "\"2024-01-02\",\"0.1\",\"0.30000000000000004\",+0.05, 0.2 ,1e3,\"a, \"\"b\"\"\"\n"
+      "\n",
+      kSource);
+  ASSERT_EQ(t.size(), 1u);
+  EXPECT_EQ(t.col("open")[0], 0.1);
+  EXPECT_EQ(t.col("high")[0], 0.30000000000000004);
+  EXPECT_EQ(t.col("low")[0], 0.05);
+  EXPECT_EQ(t.col("close")[0], 0.2);
+  EXPECT_EQ(t.col("volume")[0], 1000.0);
+}
+
+TEST(BarCsv, HeaderOnlyIsAnEmptyTable) {
+  auto t = parse_bar_csv("date,open,high,low,close,volume\n", kSource);
+  EXPECT_TRUE(t.empty());
+  EXPECT_TRUE(t.has("close"));
+}
+
+TEST(CsvLine, SplitsQuotedAndPlainFields) {
+  std::vector<std::string_view> fields;
+  std::string scratch;
+  candlex::split_csv_line("a,\"b,c\",\"d\"\"e\",,f\r", fields, scratch);
+  EXPECT_EQ(fields, (std::vector<std::string_view>{"a", "b,c", "d\"e", "", "f"}));
+  candlex::split_csv_line("x,y,", fields, scratch);
+  EXPECT_EQ(fields, (std::vector<std::string_view>{"x", "y", ""}));
+}
+
+}  // namespace
