@@ -1,0 +1,51 @@
+#include "zorvane/strategy/constants.hpp"
+
+#include <gtest/gtest.h>
+
+#include <type_traits>
+
+#include "zorvane/strategy/check_result.hpp"
+#include "zorvane/strategy/stock_selector.hpp"
+
+namespace {
+
+using zorvane::constants::DEFAULT_STRATEGY_THRESHOLD;
+using zorvane::constants::STRATEGY_THRESHOLDS;
+
+TEST(StrategyThresholds, CoverTheActionableTypesInScanUnits) {
+  for (const char* type : {"趋势跟随", "底部反转", "区间震荡", "均线压缩"}) {
+    auto it = STRATEGY_THRESHOLDS.find(type);
+    ASSERT_NE(it, STRATEGY_THRESHOLDS.end()) << type;
+    // Scores run from 0 to 10, and the selectors already ask the scan for at least 3: a
+    // threshold below that would never decide anything.
+    EXPECT_GE(it->second, 3.0) << type;
+    EXPECT_LE(it->second, 10.0) << type;
+  }
+  // Types that mean "no entry yet" are not accepted by the combined screen.
+  EXPECT_EQ(STRATEGY_THRESHOLDS.count("空仓等待"), 0u);
+  EXPECT_EQ(STRATEGY_THRESHOLDS.count("等待突破"), 0u);
+  EXPECT_GE(DEFAULT_STRATEGY_THRESHOLD, 3.0);
+  EXPECT_LE(DEFAULT_STRATEGY_THRESHOLD, 10.0);
+}
+
+TEST(CheckResult, SixElementsInContractOrder) {
+  using zorvane::strategy::CheckResult;
+  static_assert(std::tuple_size_v<CheckResult> == 6);
+  static_assert(
+      std::is_same_v<std::tuple_element_t<zorvane::strategy::kPatternInfoStr, CheckResult>,
+                     std::string>);
+  static_assert(
+      std::is_same_v<std::tuple_element_t<zorvane::strategy::kTotalScore, CheckResult>, double>);
+  CheckResult r{true,      indicators::StockStatus("sh.600000"), candlex::BarTable{}, "{}", 4.5,
+                "趋势跟随"};
+  auto [ok, status, bars, info, score, type] = r;
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(status->code, "sh.600000");
+  EXPECT_EQ(info, std::get<3>(r));
+  EXPECT_EQ(score, 4.5);
+  EXPECT_EQ(type, std::get<zorvane::strategy::kStrategyType>(r));
+  EXPECT_TRUE(zorvane::strategy::no_options().IsObject());
+  EXPECT_EQ(zorvane::strategy::no_options().MemberCount(), 0u);
+}
+
+}  // namespace
