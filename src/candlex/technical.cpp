@@ -1,7 +1,9 @@
 #include "candlex/technical.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <initializer_list>
+#include <iterator>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -39,13 +41,41 @@ Prices prices_of(const BarTable& df) {
   return {close, high ? high : close, low ? low : close, find("volume")};
 }
 
+// A column restricted to the rows an indicator uses: a view of the column itself when every
+// row is used (the usual case, no copy), else a compact copy. Neither copyable nor movable,
+// since the view may point into the copy.
+class Series {
+ public:
+  Series(const Column& column, const std::vector<std::size_t>* rows) {
+    if (!rows) {
+      view_ = column;
+      return;
+    }
+    owned_.resize(rows->size());
+    for (std::size_t i = 0; i < rows->size(); ++i) owned_[i] = column[(*rows)[i]];
+    view_ = owned_;
+  }
+  Series(const Series&) = delete;
+  Series& operator=(const Series&) = delete;
+
+  operator k::In() const { return view_; }
+
+ private:
+  Column owned_;
+  k::In view_;
+};
+
 // The rows whose inputs are all numbers. Kernels run over these rows only, so a missing bar
 // neither poisons a recursive indicator for good nor shortens its history; rows left out get
 // NaN.
 class Rows {
  public:
-  Rows(std::size_t size, std::initializer_list<const std::vector<double>*> inputs) : size_(size) {
-    rows_.reserve(size);
+  Rows(std::size_t size, std::initializer_list<const Column*> inputs) : size_(size) {
+    auto finite = [](const Column* c) {
+      return std::all_of(c->begin(), c->end(), [](double v) { return std::isfinite(v); });
+    };
+    dense_ = std::all_of(inputs.begin(), inputs.end(), finite);
+    if (dense_) return;
     for (std::size_t i = 0; i < size; ++i) {
       bool ok = true;
       for (const auto* in : inputs) ok = ok && std::isfinite((*in)[i]);
@@ -53,27 +83,24 @@ class Rows {
     }
   }
 
-  std::size_t count() const { return rows_.size(); }
-  bool dense() const { return rows_.size() == size_; }
+  std::size_t count() const { return dense_ ? size_ : rows_.size(); }
 
-  std::vector<double> gather(const std::vector<double>& column) const {
-    if (dense()) return column;
-    std::vector<double> out(rows_.size());
-    for (std::size_t i = 0; i < rows_.size(); ++i) out[i] = column[rows_[i]];
-    return out;
-  }
+  // The column over the rows used. The result views `column`: use it before the table changes.
+  Series gather(const Column& column) const { return Series(column, dense_ ? nullptr : &rows_); }
 
-  std::vector<double> scatter(std::vector<double> compact) const {
-    if (dense()) return compact;
-    std::vector<double> out(size_, kNaN);
+  // Full-length column from values over the rows used, NaN on the rows left out.
+  Column scatter(Column compact) const {
+    if (dense_) return compact;
+    Column out(size_, kNaN);
     for (std::size_t i = 0; i < rows_.size(); ++i) out[rows_[i]] = compact[i];
     return out;
   }
 
-  std::vector<double> buffer() const { return std::vector<double>(rows_.size()); }
+  Column buffer() const { return Column(count()); }
 
  private:
   std::size_t size_;
+  bool dense_ = true;
   std::vector<std::size_t> rows_;
 };
 
@@ -87,11 +114,14 @@ void set_ema(BarTable& df) {
   Prices p = prices_of(df);
   Rows rows(df.size(), {p.close});
   auto close = rows.gather(*p.close);
-  for (int n : {5, 10, 20, 60, 120}) {
-    auto out = rows.buffer();
-    k::ema(close, n, out);
-    df.set("EMA_" + std::to_string(n), rows.scatter(std::move(out)));
+  constexpr int kSpans[] = {5, 10, 20, 60, 120};
+  Column out[std::size(kSpans)];
+  for (std::size_t s = 0; s < std::size(kSpans); ++s) {
+    out[s] = rows.buffer();
+    k::ema(close, kSpans[s], out[s]);
   }
+  for (std::size_t s = 0; s < std::size(kSpans); ++s)
+    df.set("EMA_" + std::to_string(kSpans[s]), rows.scatter(std::move(out[s])));
 }
 
 void set_macd(BarTable& df) {
