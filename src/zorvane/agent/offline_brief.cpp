@@ -1,11 +1,274 @@
+// Offline writer of the market brief: turns the authoritative verdict, facts, core index table
+// and sentiment section of a brief prompt into a brief in the prescribed four-section layout,
+// copying every computed value as it stands in the prompt.
+
+#include <cstdlib>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "zorvane/agent/offline_writers.hpp"
+#include "zorvane/utils/text.hpp"
 
 namespace zorvane::agent {
 
-// No brief writer yet: the offline client reports that it cannot answer brief prompts.
-std::optional<std::string> offline_brief_reply(std::string_view /*system*/,
-                                               std::string_view /*user*/) {
+namespace {
+
+using utils::trim;
+
+// The text between the lines "<tag>" and "</tag>", or nullopt when the prompt has no such block.
+std::optional<std::string_view> block(std::string_view text, std::string_view tag) {
+  const std::string open = "<" + std::string(tag) + ">";
+  const std::string close = "</" + std::string(tag) + ">";
+  auto b = text.find(open);
+  if (b == std::string_view::npos) return std::nullopt;
+  b += open.size();
+  auto e = text.find(close, b);
+  if (e == std::string_view::npos) return std::nullopt;
+  return text.substr(b, e - b);
+}
+
+std::vector<std::string_view> lines_of(std::string_view text) {
+  std::vector<std::string_view> out;
+  std::size_t pos = 0;
+  while (pos <= text.size()) {
+    auto nl = text.find('\n', pos);
+    if (nl == std::string_view::npos) {
+      out.push_back(text.substr(pos));
+      break;
+    }
+    out.push_back(text.substr(pos, nl - pos));
+    pos = nl + 1;
+  }
+  return out;
+}
+
+bool starts_with(std::string_view s, std::string_view p) {
+  return s.substr(0, p.size()) == p;
+}
+
+// The value after "<label>" on the first line of `text` that starts with it.
+std::optional<std::string> field(std::string_view text, std::string_view label) {
+  for (auto line : lines_of(text)) {
+    auto t = trim(line);
+    if (starts_with(t, label)) return std::string(trim(t.substr(label.size())));
+  }
   return std::nullopt;
+}
+
+std::string require(std::optional<std::string> value, std::string_view what) {
+  if (!value || value->empty()) {
+    throw std::runtime_error("offline brief writer: the prompt has no " + std::string(what));
+  }
+  return *value;
+}
+
+// One "- **<name>**：<body>" fact line of the authoritative facts.
+struct Fact {
+  std::string name;
+  std::string body;
+};
+
+std::vector<Fact> parse_facts(std::string_view facts_block) {
+  std::vector<Fact> out;
+  for (auto line : lines_of(facts_block)) {
+    auto t = trim(line);
+    if (!starts_with(t, "- **")) continue;
+    auto name_end = t.find("**：", 4);
+    if (name_end == std::string_view::npos) continue;
+    out.push_back({std::string(t.substr(4, name_end - 4)),
+                   std::string(t.substr(name_end + std::string_view("**：").size()))});
+  }
+  return out;
+}
+
+// "涨跌幅 -0.52%" -> -0.52; nullopt when the fact carries no number after the label.
+std::optional<double> fact_number(const Fact& f, std::string_view label) {
+  auto p = f.body.find(label);
+  if (p == std::string::npos) return std::nullopt;
+  const char* begin = f.body.c_str() + p + label.size();
+  char* end = nullptr;
+  double v = std::strtod(begin, &end);
+  if (end == begin) return std::nullopt;
+  return v;
+}
+
+bool fact_usable(const Fact& f) {
+  return f.body.find("数据错误") == std::string::npos &&
+         f.body.find("数据不足") == std::string::npos;
+}
+
+// One key-interpretation bullet built from the fact line's own words.
+std::string interpretation(const Fact& f) {
+  if (f.body.find("数据错误") != std::string::npos) {
+    return "> - **" + f.name + "**：数据错误，暂无可用行情。";
+  }
+  // "涨跌幅 X，量比 Y；<EMA20 verdict>。收盘 C；vs EMA5 ...、vs EMA20 E（rel）、vs EMA60 ..."
+  auto semi = f.body.find("；");
+  std::string moves = f.body.substr(0, semi);
+  if (semi == std::string::npos) return "> - **" + f.name + "**：" + moves + "。";
+  std::string rest = f.body.substr(semi + std::string_view("；").size());
+  auto stop = rest.find("。");
+  std::string verdict = rest.substr(0, stop);
+  std::string line = "> - **" + f.name + "**：" + moves + "，" + verdict;
+  auto vs20 = rest.find("vs EMA20 ");
+  if (vs20 != std::string::npos) {
+    auto open = rest.find("（", vs20);
+    auto close = open == std::string::npos ? open : rest.find("）", open);
+    if (close != std::string::npos) {
+      auto inner = open + std::string_view("（").size();
+      line += "（距 EMA20 " + rest.substr(inner, close - inner) + "）";
+    }
+  }
+  return line + "。";
+}
+
+// Whether the first two indices diverge or show an anomaly, which brings in the others.
+bool needs_more_indices(const std::vector<Fact>& facts) {
+  if (facts.size() < 3) return false;
+  for (std::size_t i = 0; i < 2; ++i) {
+    if (!fact_usable(facts[i])) return true;
+    auto pct = fact_number(facts[i], "涨跌幅 ");
+    auto ratio = fact_number(facts[i], "量比 ");
+    if ((pct && std::abs(*pct) > 1.5) || (ratio && *ratio > 1.5)) return true;
+  }
+  auto p1 = fact_number(facts[0], "涨跌幅 ");
+  auto p2 = fact_number(facts[1], "涨跌幅 ");
+  return p1 && p2 && ((*p1 >= 0) != (*p2 >= 0));
+}
+
+std::string atmosphere(std::string_view bias) {
+  if (bias == "避险") return "第一指数跌幅显著超出近期常态，系统性风险集中释放，资金避险情绪升温。";
+  if (bias == "偏空")
+    return "第一指数收盘受 EMA20 压制且短期均线走弱，空方占优，资金观望情绪浓厚。";
+  if (bias == "偏多") return "第一指数站上 EMA20 且短期均线上行，多方占据主动，市场情绪偏暖。";
+  if (bias == "震荡") return "指数围绕 EMA20 反复拉锯，多空力量均衡，方向尚待选择。";
+  return "市场方向以系统研判为准，情绪中性。";
+}
+
+std::string risk(std::string_view bias) {
+  if (bias == "避险") return "恐慌抛压可能延续，警惕流动性踩踏与连续下跌，严控仓位。";
+  if (bias == "偏空") return "指数仍受均线压制，警惕反弹乏力后再度下探，切勿逆势加仓。";
+  if (bias == "偏多") return "警惕量能不济导致冲高回落，跌破 EMA20 时需及时减仓。";
+  return "方向明朗前警惕假突破，区间上沿追高与下沿杀跌均不可取。";
+}
+
+// One horizon of the sentiment block: "- D线：温度 **T** · STATE · DIR · ..." and its
+// "  - 温区：Z；战术总方针：G" line.
+struct Horizon {
+  std::string temperature;
+  std::string state;
+  std::string direction;
+  std::string guidance;
+};
+
+std::optional<Horizon> parse_horizon(const std::vector<std::string_view>& lines,
+                                     std::string_view freq) {
+  const std::string head = "- " + std::string(freq) + "线：温度 **";
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    auto t = trim(lines[i]);
+    if (!starts_with(t, head)) continue;
+    Horizon h;
+    auto rest = t.substr(head.size());
+    auto star = rest.find("**");
+    if (star == std::string_view::npos) return std::nullopt;
+    h.temperature = std::string(rest.substr(0, star));
+    std::vector<std::string> parts;
+    auto tail = rest.substr(star + 2);
+    std::size_t pos = 0;
+    const std::string_view sep = " · ";
+    while (true) {
+      auto next = tail.find(sep, pos);
+      parts.emplace_back(
+          trim(tail.substr(pos, next == std::string_view::npos ? next : next - pos)));
+      if (next == std::string_view::npos) break;
+      pos = next + sep.size();
+    }
+    // parts[0] is empty (text before the first separator).
+    if (parts.size() < 3) return std::nullopt;
+    h.state = parts[1];
+    h.direction = parts[2];
+    for (std::size_t k = i + 1; k < lines.size(); ++k) {
+      auto sub = trim(lines[k]);
+      if (starts_with(sub, "- ") && !starts_with(sub, "- 温区") && !starts_with(sub, "- 趋势") &&
+          !starts_with(sub, "- 子因子")) {
+        break;
+      }
+      auto g = sub.find("战术总方针：");
+      if (g != std::string_view::npos) {
+        h.guidance = std::string(trim(sub.substr(g + std::string_view("战术总方针：").size())));
+        break;
+      }
+    }
+    return h;
+  }
+  return std::nullopt;
+}
+
+std::string sentiment_sentence(std::string_view raw_data) {
+  auto head = raw_data.find("### 4.");
+  if (head == std::string_view::npos) return {};
+  auto lines = lines_of(raw_data.substr(head));
+  auto d = parse_horizon(lines, "D");
+  auto w = parse_horizon(lines, "W");
+  if (!d || !w) return "情绪温度计数据暂不可用，本节不作情绪判断，以指数结构与策略指引为准。";
+  std::string s = "中线 W 线温度 " + w->temperature + "（" + w->state + "，" + w->direction +
+                  "），短线 D 线温度 " + d->temperature + "（" + d->state + "，" + d->direction +
+                  "）";
+  s += w->guidance.empty() ? "。" : "；战术总方针：" + w->guidance + "。";
+  bool hot =
+      w->state.find("过热") != std::string::npos || d->state.find("过热") != std::string::npos;
+  if (hot) s += "情绪过热意味着均值回归压力加大，严禁追高，右侧破位及时止盈。";
+  return s;
+}
+
+}  // namespace
+
+std::optional<std::string> offline_brief_reply(std::string_view /*system*/, std::string_view user) {
+  auto verdict = block(user, "authoritative_verdict");
+  auto table = block(user, "core_index_table");
+  if (!verdict || !table) return std::nullopt;  // not a brief prompt
+  auto context = block(user, "market_context").value_or("");
+  auto facts_block = block(user, "authoritative_facts").value_or("");
+  auto raw = block(user, "market_raw_data").value_or("");
+
+  auto label = require(field(context, "- **市场范围**："), "market label");
+  auto bias = require(field(*verdict, "- **bias（研判方向）**："), "bias");
+  auto strength = require(field(*verdict, "- **强度**："), "strength");
+  auto strategy = require(field(*verdict, "- **策略指引**："), "strategy");
+
+  // The market name is the label without its bracketed index list: "A 股大盘".
+  auto bracket = label.find("（");
+  std::string market_name = bracket == std::string::npos ? label : label.substr(0, bracket);
+
+  std::string table_text;
+  for (auto line : lines_of(*table)) {
+    auto t = trim(line);
+    if (t.empty() || starts_with(t, "（请原样保留")) continue;
+    table_text += (table_text.empty() ? "" : "\n") + std::string(t);
+  }
+
+  auto facts = parse_facts(facts_block);
+  std::vector<std::string> bullets;
+  std::size_t shown =
+      needs_more_indices(facts) ? facts.size() : std::min<std::size_t>(2, facts.size());
+  for (std::size_t i = 0; i < shown; ++i) bullets.push_back(interpretation(facts[i]));
+  if (bullets.empty()) bullets.push_back("> - 暂无核心指数数据，研判以系统结论为准。");
+
+  std::string out;
+  out += "**▋ " + market_name + "市场研判 · " + bias + " / " + strength + "**\n";
+  out += "- **市场氛围**：" + atmosphere(bias) + "\n";
+  out += "- **策略指引**：**" + strategy + "**\n\n---\n\n";
+  out += "**▋ 核心指数动态**\n" + table_text + "\n> **关键解读**：\n";
+  for (const auto& b : bullets) out += b + "\n";
+  out += "\n---\n\n";
+  if (starts_with(label, "A 股")) {
+    out += "**▋ 情绪温度计**\n" + sentiment_sentence(raw) + "\n\n---\n\n";
+  }
+  out += "**▋ 风险提示**\n⚠️ **风险**：" + risk(bias);
+  return out;
 }
 
 }  // namespace zorvane::agent
