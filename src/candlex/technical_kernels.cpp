@@ -28,6 +28,41 @@ double true_range(double high, double low, double prev_close) {
   return std::max({high - low, std::abs(high - prev_close), std::abs(low - prev_close)});
 }
 
+// Sum of the last w values of a sequence, updated by one add and one remove per step. It is
+// rebuilt from the window every w steps, so rounding residue left by large values that have
+// dropped out cannot linger, and a window holding only zeros sums to exactly 0.
+class WindowSum {
+ public:
+  explicit WindowSum(std::size_t w) : w_(w) {}
+
+  // Takes in value(i) and drops value(i - w); `value` gives the sequence at any index <= i.
+  template <class F>
+  void step(std::size_t i, F value) {
+    double in = value(i);
+    nonzero_ += in != 0.0;
+    if (i < w_) {
+      sum_ += in;
+      return;
+    }
+    double out = value(i - w_);
+    nonzero_ -= out != 0.0;
+    if (i % w_ == 0) {
+      sum_ = 0.0;
+      for (std::size_t t = i + 1 - w_; t <= i; ++t) sum_ += value(t);
+    } else {
+      sum_ += in - out;
+    }
+  }
+
+  double sum() const { return nonzero_ ? sum_ : 0.0; }
+  bool all_zero() const { return nonzero_ == 0; }
+
+ private:
+  std::size_t w_;
+  double sum_ = 0.0;
+  std::size_t nonzero_ = 0;
+};
+
 }  // namespace
 
 void ema(In x, int n, Out out) {
@@ -45,11 +80,10 @@ void ema(In x, int n, Out out) {
 void sma(In x, int n, Out out) {
   check_period(n, "moving average");
   const auto w = static_cast<std::size_t>(n);
-  double sum = 0.0;
+  WindowSum sum(w);
   for (std::size_t i = 0; i < x.size(); ++i) {
-    sum += x[i];
-    if (i >= w) sum -= x[i - w];
-    out[i] = i + 1 >= w ? sum / n : kNaN;
+    sum.step(i, [&](std::size_t t) { return x[t]; });
+    out[i] = i + 1 >= w ? sum.sum() / n : kNaN;
   }
 }
 
@@ -190,35 +224,25 @@ void obv(In close, In volume, Out out) {
 void mfi(In high, In low, In close, In volume, int n, Out out) {
   check_period(n, "MFI");
   const auto w = static_cast<std::size_t>(n);
-  const std::size_t size = close.size();
-  auto typical = [&](std::size_t i) { return (high[i] + low[i] + close[i]) / 3.0; };
-  // Signed flow of bar i (i >= 1): positive when the typical price rose, negative when it fell.
-  auto flow = [&](std::size_t i) {
-    double now = typical(i), before = typical(i - 1);
-    double money = now * volume[i];
-    return now > before ? money : (now < before ? -money : 0.0);
+  std::vector<double> typical(close.size());
+  for (std::size_t i = 0; i < close.size(); ++i) typical[i] = (high[i] + low[i] + close[i]) / 3.0;
+  // Money flow of bar i when its typical price rose (fell) from the bar before; none at bar 0.
+  auto rising = [&](std::size_t i) {
+    return i > 0 && typical[i] > typical[i - 1] ? typical[i] * volume[i] : 0.0;
   };
-  // Counts of rising/falling bars in the window: a sum whose count is zero is exactly zero,
-  // whatever rounding the running sums carry.
-  double pos = 0.0, neg = 0.0;
-  std::size_t npos = 0, nneg = 0;
-  for (std::size_t i = 0; i < size; ++i) {
-    if (i >= 1) {
-      double f = flow(i);
-      if (f > 0) pos += f, ++npos;
-      if (f < 0) neg -= f, ++nneg;
-    }
-    if (i > w) {
-      double f = flow(i - w);
-      if (f > 0) pos -= f, --npos;
-      if (f < 0) neg += f, --nneg;
-    }
+  auto falling = [&](std::size_t i) {
+    return i > 0 && typical[i] < typical[i - 1] ? typical[i] * volume[i] : 0.0;
+  };
+  WindowSum pos(w), neg(w);
+  for (std::size_t i = 0; i < close.size(); ++i) {
+    pos.step(i, rising);
+    neg.step(i, falling);
     if (i < w) {
       out[i] = kNaN;
       continue;
     }
-    double p = npos ? pos : 0.0, q = nneg ? neg : 0.0;
-    out[i] = p + q > 0.0 ? 100.0 * p / (p + q) : 50.0;
+    double p = pos.sum(), total = p + neg.sum();
+    out[i] = total > 0.0 ? 100.0 * p / total : 50.0;
   }
 }
 
@@ -319,36 +343,21 @@ void sar(In high, In low, In close, double step, double max_step, Out out) {
 void vwma(In close, In volume, int n, Out out) {
   check_period(n, "VWMA");
   const auto w = static_cast<std::size_t>(n);
-  double pv = 0.0, v = 0.0;
-  std::size_t traded = 0;  // bars with volume in the window
+  WindowSum pv(w), v(w);
   for (std::size_t i = 0; i < close.size(); ++i) {
-    pv += close[i] * volume[i];
-    v += volume[i];
-    traded += volume[i] != 0.0;
-    if (i >= w) {
-      pv -= close[i - w] * volume[i - w];
-      v -= volume[i - w];
-      traded -= volume[i - w] != 0.0;
-    }
-    out[i] = i + 1 >= w && traded > 0 ? pv / v : kNaN;
+    pv.step(i, [&](std::size_t t) { return close[t] * volume[t]; });
+    v.step(i, [&](std::size_t t) { return volume[t]; });
+    out[i] = i + 1 >= w && !v.all_zero() ? pv.sum() / v.sum() : kNaN;
   }
 }
 
 void volume_ratio(In volume, int n, Out out) {
   check_period(n, "volume ratio");
   const auto w = static_cast<std::size_t>(n);
-  double sum = 0.0;
-  std::size_t traded = 0;
+  WindowSum before(w);  // the n volumes before the current bar
   for (std::size_t i = 0; i < volume.size(); ++i) {
-    if (i >= w) {
-      out[i] = traded > 0 ? volume[i] / (sum / n) : kNaN;
-      sum -= volume[i - w];
-      traded -= volume[i - w] != 0.0;
-    } else {
-      out[i] = kNaN;
-    }
-    sum += volume[i];
-    traded += volume[i] != 0.0;
+    out[i] = i >= w && !before.all_zero() ? volume[i] / (before.sum() / n) : kNaN;
+    before.step(i, [&](std::size_t t) { return volume[t]; });
   }
 }
 
