@@ -140,6 +140,23 @@ double median_of(std::vector<double>& v) {
   return (lower + upper) / 2.0;
 }
 
+// Mid-rank percentile of `value` among the finite entries of `history`; NaN when there are
+// fewer than `min_count` of them.
+double mid_rank_percentile(const std::vector<double>& history, double value,
+                           std::size_t min_count) {
+  if (!std::isfinite(value)) return kNaN;
+  std::size_t count = 0, below = 0, equal = 0;
+  for (double h : history) {
+    if (!std::isfinite(h)) continue;
+    ++count;
+    if (h < value) ++below;
+    if (h == value) ++equal;
+  }
+  if (count == 0 || count < min_count) return kNaN;
+  return (static_cast<double>(below) + 0.5 * static_cast<double>(equal)) /
+         static_cast<double>(count);
+}
+
 }  // namespace
 
 std::string normalize_sentiment_freq(std::string_view freq) {
@@ -165,25 +182,6 @@ std::string sentiment_state(double t) {
   if (t < 85.0) return "HOT";
   return "OVERHEAT";
 }
-
-namespace detail {
-
-double mid_rank_percentile(const std::vector<double>& history, double value,
-                           std::size_t min_count) {
-  if (!std::isfinite(value)) return kNaN;
-  std::size_t count = 0, below = 0, equal = 0;
-  for (double h : history) {
-    if (!std::isfinite(h)) continue;
-    ++count;
-    if (h < value) ++below;
-    if (h == value) ++equal;
-  }
-  if (count == 0 || count < min_count) return kNaN;
-  return (static_cast<double>(below) + 0.5 * static_cast<double>(equal)) /
-         static_cast<double>(count);
-}
-
-}  // namespace detail
 
 rapidjson::Document compute_sentiment_from_bars(const std::vector<EtfBars>& etfs,
                                                 std::size_t n_universe, std::string_view freq,
@@ -284,7 +282,7 @@ rapidjson::Document compute_sentiment_from_bars(const std::vector<EtfBars>& etfs
     for (int k = 0; k < kFactorCount; ++k) {
       std::vector<double> window(factor[k].begin() + static_cast<std::ptrdiff_t>(from),
                                  factor[k].begin() + static_cast<std::ptrdiff_t>(t + 1));
-      pct[k] = detail::mid_rank_percentile(window, factor[k][t], min_history);
+      pct[k] = mid_rank_percentile(window, factor[k][t], min_history);
     }
     return pct;
   };

@@ -80,12 +80,4 @@ rapidjson::Document compute_sentiment_from_bars(const std::vector<EtfBars>& etfs
 // Zone code of a temperature by the bands above (the value is used as given).
 std::string sentiment_state(double temperature);
 
-namespace detail {
-
-// Mid-rank percentile of `value` among the finite entries of `history`; NaN when there are
-// fewer than `min_count` of them.
-double mid_rank_percentile(const std::vector<double>& history, double value, std::size_t min_count);
-
-}  // namespace detail
-
 }  // namespace morvik

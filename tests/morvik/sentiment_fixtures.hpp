@@ -1,6 +1,6 @@
 #pragma once
-// Constructed ETF universes for the thermometer tests: deterministic random walks on weekdays
-// whose drift, volatility and volume trend change by regime.
+// Constructed ETF universes for the thermometer tests and benchmark: deterministic random
+// walks on weekdays whose drift, volatility and volume trend change by regime.
 
 #include <chrono>
 #include <cmath>
@@ -21,20 +21,18 @@ struct Regime {
   double volume_growth = 0.0;  // daily log change of the volume level
 };
 
+// splitmix64 with Box-Muller normals.
 class Rng {
  public:
   explicit Rng(std::uint64_t seed) : s_(seed) {}
-  std::uint64_t next() {
+  double uniform() {
     std::uint64_t z = (s_ += 0x9e3779b97f4a7c15ULL);
     z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
     z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    return z ^ (z >> 31);
+    return static_cast<double>((z ^ (z >> 31)) >> 11) * 0x1.0p-53 + 0x1.0p-54;
   }
-  double uniform() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
   double normal() {
-    double u1 = uniform(), u2 = uniform();
-    if (u1 < 1e-300) u1 = 1e-300;
-    return std::sqrt(-2.0 * std::log(u1)) * std::cos(6.283185307179586 * u2);
+    return std::sqrt(-2.0 * std::log(uniform())) * std::cos(6.283185307179586 * uniform());
   }
 
  private:
@@ -45,35 +43,27 @@ inline candlex::Day day(const char* iso) {
   return zorvane::utils::parse_iso_date(iso);
 }
 
-// Weekdays from `first` on, one per bar.
-inline std::vector<candlex::Day> weekdays(candlex::Day first, std::size_t n) {
-  std::vector<candlex::Day> out;
-  for (auto d = first; out.size() < n; d += std::chrono::days{1}) {
-    if (zorvane::utils::weekday_index(d) < 5) out.push_back(d);
-  }
-  return out;
-}
-
 inline candlex::BarTable make_etf(std::uint64_t seed, candlex::Day first,
                                   const std::vector<Regime>& regimes) {
-  std::size_t n = 0;
-  for (const auto& r : regimes) n += r.bars;
   Rng rng(seed);
+  std::vector<candlex::Day> dates;
   std::vector<double> o, h, l, c, v;
-  double price = 1.0 + rng.uniform() * 3.0, level = 1e6 * (1.0 + rng.uniform());
+  double price = 1.0 + 3.0 * rng.uniform(), level = 1e6 * (1.0 + rng.uniform());
+  auto d = first;
   for (const auto& r : regimes) {
-    for (std::size_t i = 0; i < r.bars; ++i) {
-      const double open = price;
+    for (std::size_t i = 0; i < r.bars; ++i, d += std::chrono::days{1}) {
+      while (zorvane::utils::weekday_index(d) >= 5) d += std::chrono::days{1};
+      dates.push_back(d);
+      o.push_back(price);
       price *= std::exp(r.drift + r.vol * rng.normal());
       level *= std::exp(r.volume_growth);
-      o.push_back(open);
       c.push_back(price);
-      h.push_back(std::max(open, price) * (1.0 + 0.3 * r.vol * rng.uniform()));
-      l.push_back(std::min(open, price) * (1.0 - 0.3 * r.vol * rng.uniform()));
+      h.push_back(std::max(o.back(), price) * (1.0 + 0.3 * r.vol * rng.uniform()));
+      l.push_back(std::min(o.back(), price) * (1.0 - 0.3 * r.vol * rng.uniform()));
       v.push_back(level * std::exp(0.25 * rng.normal()));
     }
   }
-  candlex::BarTable t(weekdays(first, n));
+  candlex::BarTable t(dates);
   t.set("open", o);
   t.set("high", h);
   t.set("low", l);

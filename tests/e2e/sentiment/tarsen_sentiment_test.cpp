@@ -1,5 +1,5 @@
 // `tarsen` with the offline model client over the built-in sample market: the A-share brief
-// carries the sentiment section computed from the thermometer, the US brief does not.
+// carries the sentiment section computed by the thermometer, the US brief does not.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -24,45 +24,37 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 
 std::string read_all(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
   std::ostringstream buf;
-  buf << in.rdbuf();
+  buf << std::ifstream(p, std::ios::binary).rdbuf();
   return buf.str();
 }
 
-std::size_t json_files(const fs::path& dir) {
-  std::size_t n = 0;
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator(dir, ec)) n += e.path().extension() == ".json";
-  return n;
-}
-
-struct RunResult {
-  int status = -1;
-  std::string out, err, log;
-};
-
 class TarsenSentiment : public ::testing::Test {
  protected:
+  // A project root of its own (the shipped universe, no .env file).
   void SetUp() override {
-    // A project root of its own: the shipped universe and no .env file.
     fs::create_directories(root_ / "data" / "etf");
-    fs::copy_file(fs::path(ZV_SOURCE_DIR) / "data" / "etf" / "etf.yaml",
-                  root_ / "data" / "etf" / "etf.yaml");
+    fs::create_directories(root_ / "work");
+    fs::copy_file(fs::path(ZV_SOURCE_DIR) / "data/etf/etf.yaml", root_ / "data/etf/etf.yaml");
   }
-
-  RunResult tarsen(const std::string& args) {
+  // Runs tarsen in <root>/work; returns its exit status, standard output in out_ and
+  // standard error plus the log file in log_.
+  int tarsen(const std::string& args) {
     const auto work = root_ / "work";
-    fs::create_directories(work);
-    const std::string cmd = "cd '" + work.string() + "' && '" + ZV_BINARY_DIR + "/tarsen' " + args +
-                            " >out.txt 2>err.txt";
-    RunResult r;
-    const int raw = std::system(cmd.c_str());
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = read_all(work / "out.txt");
-    r.err = read_all(work / "err.txt");
-    r.log = read_all(work / "logs" / "zorvane.log");
-    return r;
+    const int raw = std::system(("cd '" + work.string() + "' && '" + ZV_BINARY_DIR + "/tarsen' " +
+                                 args + " >out.txt 2>err.txt")
+                                    .c_str());
+    out_ = read_all(work / "out.txt");
+    log_ = read_all(work / "err.txt") + read_all(work / "logs" / "zorvane.log");
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  }
+  std::vector<fs::path> snapshots() const {
+    std::vector<fs::path> out;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(root_ / "reports" / "sentiment", ec)) {
+      if (e.path().extension() == ".json") out.push_back(e.path());
+    }
+    return out;
   }
 
   zv_test::TempDir root_{"senti-e2e"};
@@ -72,42 +64,36 @@ class TarsenSentiment : public ::testing::Test {
   zv_test::EnvGuard report_{"REPORT_DIR", (root_ / "reports").string()};
   zv_test::EnvGuard sumora_{"ZORVANE_SUMORA_DIR", nullptr};
   zv_test::EnvGuard kafka_{"KAFKA_BOOTSTRAP_SERVERS", nullptr};
+  std::string out_, log_;
 };
 
 TEST_F(TarsenSentiment, AShareBriefCarriesTheThermometer) {
-  auto r = tarsen("-m A -t 2024-05-10");
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_THAT(r.out, HasSubstr("**▋ 情绪温度计**\n中线 W 线温度 "));
-  EXPECT_THAT(r.out, HasSubstr("短线 D 线温度 "));
-  EXPECT_THAT(r.out, Not(HasSubstr("情绪温度计数据暂不可用")));
-  EXPECT_THAT(r.log + r.err, Not(HasSubstr("情绪温度计计算失败")));
-  // Both horizons were computed and cached for other processes; the brief quotes their
-  // temperatures.
-  const auto dir = root_ / "reports" / "sentiment";
-  EXPECT_EQ(json_files(dir), 2u);
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator(dir, ec)) {
-    auto snap = zorvane::utils::parse_json(read_all(e.path()));
+  ASSERT_EQ(tarsen("-m A -t 2024-05-10"), 0) << log_;
+  EXPECT_THAT(out_, HasSubstr("**▋ 情绪温度计**\n"));
+  EXPECT_THAT(out_, Not(HasSubstr("情绪温度计数据暂不可用")));
+  EXPECT_THAT(log_, Not(HasSubstr("情绪温度计计算失败")));
+  // Both horizons were computed and cached on disk; the brief quotes their temperatures.
+  const auto files = snapshots();
+  EXPECT_EQ(files.size(), 2u);
+  for (const auto& f : files) {
+    auto snap = zorvane::utils::parse_json(read_all(f));
     const std::string freq = snap["freq"].GetString();
     EXPECT_EQ(std::string(snap["date"].GetString()), "2024-05-10");
-    EXPECT_THAT(r.out, HasSubstr(freq + " 线温度 " +
-                                 zorvane::utils::fixed_text(snap["temperature"].GetDouble(), 1)))
-        << freq;
+    EXPECT_THAT(out_, HasSubstr(freq + " 线温度 " +
+                                zorvane::utils::fixed_text(snap["temperature"].GetDouble(), 1)));
   }
-
-  // ETF shares the A-share brief, served from its cache.
-  auto etf = tarsen("-m ETF -t 2024-05-10");
-  ASSERT_EQ(etf.status, 0) << etf.err;
-  EXPECT_THAT(etf.out, HasSubstr("**▋ 情绪温度计**\n中线 W 线温度 "));
+  // ETF shares the A-share brief.
+  const auto a_share = out_;
+  ASSERT_EQ(tarsen("-m ETF -t 2024-05-10"), 0) << log_;
+  EXPECT_EQ(out_, a_share);
 }
 
 TEST_F(TarsenSentiment, UsBriefHasNoThermometer) {
-  auto r = tarsen("-m US -t 2024-05-10");
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_THAT(r.out, HasSubstr("**▋ 风险提示**"));
-  EXPECT_THAT(r.out, Not(HasSubstr("情绪温度计")));
-  EXPECT_THAT(r.log + r.err, Not(HasSubstr("情绪温度计计算失败")));
-  EXPECT_EQ(json_files(root_ / "reports" / "sentiment"), 0u);
+  ASSERT_EQ(tarsen("-m US -t 2024-05-10"), 0) << log_;
+  EXPECT_THAT(out_, HasSubstr("**▋ 风险提示**"));
+  EXPECT_THAT(out_, Not(HasSubstr("情绪温度计")));
+  EXPECT_THAT(log_, Not(HasSubstr("情绪温度计计算失败")));
+  EXPECT_TRUE(snapshots().empty());
 }
 
 }  // namespace
