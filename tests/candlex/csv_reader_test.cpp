@@ -3,7 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
+#include <random>
 #include <stdexcept>
 #include <string>
 
@@ -119,6 +121,41 @@ TEST(BarCsv, QuotedFieldsBlankLinesAndExactNumbers) {
   EXPECT_EQ(t.col("low")[0], 0.05);
   EXPECT_EQ(t.col("close")[0], 0.2);
   EXPECT_EQ(t.col("volume")[0], 1000.0);
+}
+
+TEST(BarCsv, NumbersReadExactlyAsTheStandardParserReadsThem) {
+  // Decimal texts of many lengths and magnitudes, including the longest that still fit a
+  // 53-bit integer, and ones beyond it.
+  std::mt19937_64 rng(7);
+  std::vector<std::string> texts = {"0",
+                                    "-0.0",
+                                    "1.",
+                                    ".5",
+                                    "9007199254740993",
+                                    "123456789012345.6",
+                                    "0.1234567890123456789",
+                                    "1e5",
+                                    "2.5E-3",
+                                    "80961282166115.05"};
+  for (int i = 0; i < 3000; ++i) {
+    auto digits = std::to_string(rng() % 1000000000000000ULL);
+    auto cut = rng() % (digits.size() + 1);
+    texts.push_back((i % 7 == 0 ? "-" : "") + digits.substr(0, cut) + "." + digits.substr(cut));
+  }
+  std::string csv = "date,open,high,low,close,volume\n";
+  auto day = zorvane::utils::parse_iso_date("2000-01-01");
+  for (const auto& t : texts) {
+    csv += iso_date(day) + ",1,1,1," + t + "," + t + "\n";
+    day += std::chrono::days{1};
+  }
+  auto table = parse_bar_csv(csv, kSource);
+  ASSERT_EQ(table.size(), texts.size());
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    double expected = 0;
+    std::from_chars(texts[i].data(), texts[i].data() + texts[i].size(), expected);
+    EXPECT_EQ(table.col("close")[i], expected) << texts[i];
+    EXPECT_EQ(std::signbit(table.col("volume")[i]), std::signbit(expected)) << texts[i];
+  }
 }
 
 TEST(BarCsv, HeaderOnlyIsAnEmptyTable) {
