@@ -237,12 +237,6 @@ TEST_F(Brief, ForcedRegenerationReplacesTheFile) {
   EXPECT_EQ(get("A", "2024-05-10"), "新简报");  // memory now holds the new brief
 }
 
-TEST_F(Brief, ADamagedBriefFileIsRegenerated) {
-  std::ofstream(file("A_2024-05-10_v4.md")) << "half\xe4\xb8";
-  EXPECT_EQ(get("A", "2024-05-10"), "简报正文");
-  EXPECT_EQ(fakes.calls, 1);
-}
-
 TEST_F(Brief, ReasoningBlocksAreRemoved) {
   fakes.reply = [] {
     return ChatReply{"<think>先想一想\n再想</think>\n\n**▋ 简报**", std::nullopt};
@@ -359,15 +353,6 @@ TEST_F(Brief, ConcurrentCallersShareOneModelCall) {
   for (auto& t : threads) t.join();
   EXPECT_EQ(fakes.calls, 1);
   for (const auto& r : results) EXPECT_EQ(r, "简报正文");
-}
-
-TEST_F(Brief, ConcurrentForcedCallersEachCallTheModel) {
-  fakes.model_delay = std::chrono::milliseconds(30);
-  std::thread a([&] { get("A", "2024-05-10", true); });
-  std::thread b([&] { get("A", "2024-05-10", true); });
-  a.join();
-  b.join();
-  EXPECT_EQ(fakes.calls, 2);
 }
 
 }  // namespace

@@ -202,15 +202,5 @@ TEST(CoreIndexTable, PositionsPerMarket) {
   EXPECT_THROW(core_index_positions("A", 4), std::out_of_range);
 }
 
-TEST(CoreIndexTable, ShortShareCatalogueFails) {
-  CoreIndexSource src{[](const std::string&) {
-                        auto c = a_catalogue();
-                        c.resize(4);
-                        return c;
-                      },
-                      [](const std::string&, const std::string&) { return BarTable{}; }};
-  EXPECT_THROW(_generate_core_index_table("A", "2024-05-10", src), std::out_of_range);
-}
-
 }  // namespace
 }  // namespace sumora

@@ -80,13 +80,6 @@ TEST(UserTemplate, HasExactlyTheTwelvePlaceholders) {
       t.rfind("请根据以下最新市场数据与系统权威判定，生成大盘简报。\n\n<market_context>\n", 0), 0u);
 }
 
-TEST(MarketLabels, EtfSharesTheShareLabel) {
-  EXPECT_EQ(detail::MARKET_LABEL_MAP.size(), 4u);
-  EXPECT_EQ(detail::MARKET_LABEL_MAP.at("ETF"), detail::MARKET_LABEL_MAP.at("A"));
-  EXPECT_EQ(detail::MARKET_LABEL_MAP.at("US"), "美股大盘（标普500、纳斯达克、道琼斯）");
-  EXPECT_EQ(detail::MARKET_LABEL_MAP.at("HK"), "港股大盘（恒生指数、恒生科技指数）");
-}
-
 TEST(FillTemplate, SinglePassByName) {
   EXPECT_EQ(fill_template("{a}-{b}-{a}", {{"a", "{b}"}, {"b", "x"}}), "{b}-x-{b}");
   EXPECT_THROW(fill_template("{missing}", {}), std::invalid_argument);
