@@ -1,6 +1,12 @@
 #include "agent/schemas/extraction.hpp"
 
+#include <rapidjson/encodedstream.h>
 #include <rapidjson/error/en.h>
+#include <rapidjson/memorystream.h>
+#include <rapidjson/reader.h>
+
+#include <charconv>
+#include <cstdint>
 
 #include <string>
 #include <unordered_map>
@@ -19,10 +25,65 @@ using zorvane::utils::logger;
 
 constexpr std::string_view kActionKey = "\"action\"";
 constexpr std::size_t kLogPrefixChars = 300;
+// Iterative: deeply nested input must not exhaust the stack. Numbers arrive as their text and
+// are converted by ExactNumbers below.
 constexpr unsigned kParseFlags = rapidjson::kParseNanAndInfFlag |
-                                 rapidjson::kParseFullPrecisionFlag |
-                                 // Iterative: deeply nested input must not exhaust the stack.
+                                 rapidjson::kParseNumbersAsStringsFlag |
                                  rapidjson::kParseIterativeFlag;
+
+// Forwards parse events to a document, turning each number text into an integer (when it has
+// no fraction or exponent and fits 64 bits) or a correctly rounded double. RapidJSON 1.1.0's
+// own full-precision conversion misreads numbers with long digit strings (a 120-digit value
+// can come back with the wrong magnitude and even the wrong sign).
+template <class Handler>
+struct ExactNumbers {
+  Handler& out;
+
+  bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
+    const std::string_view t(text, length);
+    if (t.find_first_of(".eEIN") == std::string_view::npos) {
+      if (t[0] == '-') {
+        std::int64_t i = 0;
+        auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), i);
+        if (ec == std::errc() && end == t.data() + t.size()) return out.Int64(i);
+      } else {
+        std::uint64_t u = 0;
+        auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), u);
+        if (ec == std::errc() && end == t.data() + t.size()) return out.Uint64(u);
+      }
+    }
+    // The reader has checked the grammar; NaN, Inf and Infinity are read here too.
+    auto d = detail::parse_float_text(t);
+    return d ? out.Double(*d) : false;
+  }
+  bool Null() { return out.Null(); }
+  bool Bool(bool b) { return out.Bool(b); }
+  bool Int(int i) { return out.Int(i); }
+  bool Uint(unsigned u) { return out.Uint(u); }
+  bool Int64(std::int64_t i) { return out.Int64(i); }
+  bool Uint64(std::uint64_t u) { return out.Uint64(u); }
+  bool Double(double d) { return out.Double(d); }
+  bool String(const char* s, rapidjson::SizeType n, bool copy) { return out.String(s, n, copy); }
+  bool StartObject() { return out.StartObject(); }
+  bool Key(const char* s, rapidjson::SizeType n, bool copy) { return out.Key(s, n, copy); }
+  bool EndObject(rapidjson::SizeType n) { return out.EndObject(n); }
+  bool StartArray() { return out.StartArray(); }
+  bool EndArray(rapidjson::SizeType n) { return out.EndArray(n); }
+};
+
+// Runs the reader over `text` into the document that Populate hands over.
+struct DecisionReader {
+  rapidjson::Reader reader;
+  std::string_view text;
+
+  template <class Handler>
+  bool operator()(Handler& document) {
+    rapidjson::MemoryStream memory(text.data(), text.size());
+    rapidjson::EncodedInputStream<rapidjson::UTF8<>, rapidjson::MemoryStream> in(memory);
+    ExactNumbers<Handler> handler{document};
+    return !reader.Parse<kParseFlags>(in, handler).IsError();
+  }
+};
 
 std::string_view name_of(const rapidjson::Value& key) {
   return {key.GetString(), key.GetStringLength()};
@@ -95,9 +156,9 @@ std::string keys_repr(const rapidjson::Value& object) {
   return out;
 }
 
-std::string parse_error_text(const rapidjson::Document& doc, std::string_view text) {
-  std::size_t offset = std::min(doc.GetErrorOffset(), text.size());
-  return std::string(rapidjson::GetParseError_En(doc.GetParseError())) + " (char " +
+std::string parse_error_text(const rapidjson::Reader& reader, std::string_view text) {
+  std::size_t offset = std::min(reader.GetErrorOffset(), text.size());
+  return std::string(rapidjson::GetParseError_En(reader.GetParseErrorCode())) + " (char " +
          std::to_string(zorvane::utils::char_count(text.substr(0, offset))) + ")";
 }
 
@@ -222,10 +283,11 @@ std::optional<rapidjson::Document> extract_decision_json(std::string_view raw_co
 
   const std::string cleaned = detail::keep_printable(candidate);
   rapidjson::Document doc;
-  doc.Parse<kParseFlags>(cleaned.data(), cleaned.size());
-  if (doc.HasParseError()) {
+  DecisionReader parse{{}, cleaned};
+  doc.Populate(parse);
+  if (parse.reader.HasParseError()) {
     logger.warning("决策 JSON 解析失败 | 错误=%s | 长度=%d | 原始前缀=%s",
-                   parse_error_text(doc, cleaned), zorvane::utils::char_count(cleaned),
+                   parse_error_text(parse.reader, cleaned), zorvane::utils::char_count(cleaned),
                    utf8_prefix(cleaned, kLogPrefixChars));
     return std::nullopt;
   }

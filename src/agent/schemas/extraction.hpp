@@ -20,7 +20,8 @@ std::optional<std::string> scan_json_block(std::string_view raw_text);
 // The decision map of a model reply, or nullopt. The candidate is the content of the first
 // ```json fence, else scan_json_block's block; characters other than printable ones, line
 // feed, carriage return and tab are removed; the text is parsed as JSON (NaN, Infinity and
-// -Infinity accepted; with duplicate keys the last value wins, at the first key's place) and
+// -Infinity accepted; numbers read exactly, integers that fit 64 bits kept as integers; with
+// duplicate keys the last value wins, at the first key's place) and
 // must be an object holding "action" and "direction" that passes validate_decision_enums and
 // validate_decision_price_chain. Price fields come back normalised. Rejections are logged as
 // the checks describe; nothing a model can write makes this throw.

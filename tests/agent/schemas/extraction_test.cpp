@@ -269,6 +269,34 @@ TEST(ExtractParse, NanAndInfinityLiteralsAreNumbers) {
   EXPECT_EQ((*got)["rrr_max"].GetDouble(), -std::numeric_limits<double>::infinity());
 }
 
+TEST(ExtractParse, LongDigitStringsAreReadExactly) {
+  const std::string big = "18446744073709551615" + std::string(100, '5') + "39";
+  const std::string numbers[] = {big,
+                                 "-" + big.substr(0, 110) + "." + big.substr(110),
+                                 "1" + std::string(300, '0'),
+                                 "0.1000000000000000055511151231257827021181583404541015625",
+                                 "9.870000000000000000000000000000000001",
+                                 "123456789012345678901234567890e-40",
+                                 "1e-400"};
+  for (const auto& n : numbers) {
+    auto got = extract_decision_json(R"({"action": "观望等待", "direction": "中性", "x": )" + n +
+                                     ", \"rrr\": " + n + "}");
+    ASSERT_TRUE(got.has_value()) << n;
+    const double want = std::strtod(n.c_str(), nullptr);
+    EXPECT_EQ((*got)["x"].GetDouble(), want) << n;
+    EXPECT_EQ((*got)["rrr"].GetDouble(), zorvane::utils::round_to(want, 3)) << n;
+  }
+  auto got = extract_decision_json(
+      R"({"action": "观望等待", "direction": "中性", "u": 18446744073709551615,
+          "i": -9223372036854775808, "z": -0})");
+  ASSERT_TRUE(got.has_value());
+  EXPECT_TRUE((*got)["u"].IsUint64());
+  EXPECT_EQ((*got)["u"].GetUint64(), std::numeric_limits<std::uint64_t>::max());
+  EXPECT_TRUE((*got)["i"].IsInt64());
+  EXPECT_EQ((*got)["i"].GetInt64(), std::numeric_limits<std::int64_t>::min());
+  EXPECT_TRUE((*got)["z"].IsInt());
+}
+
 TEST(ExtractParse, DuplicateKeysKeepTheLastValueAtTheFirstPlace) {
   auto got = extract_decision_json(
       R"({"action": "强烈买入", "direction": "看多", "stop_loss": 1, "action": "观望等待"})");
