@@ -116,8 +116,10 @@ OpportunityRadarSelector::OpportunityRadarSelector(RadarConfig config, RadarHook
               zorvane::utils::float_text(config_.min_score), bool_text(config_.reject_bearish));
 }
 
-OpportunityRadarSelector::OpportunityRadarSelector(const rapidjson::Value& args, RadarHooks hooks)
-    : OpportunityRadarSelector(radar_config_from_json(args), std::move(hooks)) {}
+OpportunityRadarSelector OpportunityRadarSelector::from_json(const rapidjson::Value& args,
+                                                             RadarHooks hooks) {
+  return OpportunityRadarSelector(radar_config_from_json(args), std::move(hooks));
+}
 
 CheckResult OpportunityRadarSelector::check(const std::string& code, const std::string& start_date,
                                             const std::string& end_date,

@@ -78,7 +78,7 @@ class OpportunityRadarSelector : public zorvane::strategy::StockSelector {
   explicit OpportunityRadarSelector(RadarConfig config = {}, RadarHooks hooks = {});
   // Arguments by name, see radar_config_from_json; nothing is made when one is of the wrong
   // kind.
-  explicit OpportunityRadarSelector(const rapidjson::Value& args, RadarHooks hooks = {});
+  static OpportunityRadarSelector from_json(const rapidjson::Value& args, RadarHooks hooks = {});
 
   zorvane::strategy::CheckResult check(
       const std::string& code, const std::string& start_date, const std::string& end_date,
