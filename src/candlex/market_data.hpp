@@ -17,26 +17,30 @@
 
 namespace candlex {
 
-// Daily bars of `code` from `start_date` to `end_date` inclusive (texts "YYYY-MM-DD").
-// Without a start date, the 400 calendar days up to the end date; without an end date, up to
-// today. Empty when there is no data for the code. Throws std::invalid_argument for a date
-// text that is not a date, std::runtime_error naming file and line for a malformed CSV.
+// Daily bars of `code` (any spelling of candlex/codes.hpp) from `start_date` to `end_date`
+// inclusive (texts "YYYY-MM-DD"). Without a start date, the 400 calendar days up to the end
+// date (up to today when the end date is later); without an end date, up to today. Empty
+// when there is no data for the code. Throws std::invalid_argument for a date text that is
+// not a date, a start after the end, or an unusable code; std::runtime_error naming file and
+// line for a malformed CSV.
 BarTable get_any_ohlc(std::string_view code, std::optional<std::string> start_date = std::nullopt,
                       std::optional<std::string> end_date = std::nullopt);
 
 // Start of the standard bar window: five years before today, "YYYY-MM-DD".
 std::string get_default_start_date();
 
-// The effective end date for the A, HK and ETF markets (market "A" by default: the Shanghai
-// calendar and its 15:00 close): the same day when it is a trading day that has closed,
-// else the last earlier trading day. Throws std::invalid_argument for text that is not a
-// "YYYY-MM-DD" date.
+// The effective end date for a market ("A" by default; "ETF", "HK" and "US" too, in any
+// case): the same day when it is a trading day whose close has passed, else the last earlier
+// such day; a day after the market's today counts as today. Trading days and close times are
+// those of candlex/calendar.hpp. Throws std::invalid_argument naming the text when it is not
+// a "YYYY-MM-DD" date, or naming the market when it is unknown.
 std::string normalize_market_end_date(std::string_view date, std::string_view market = "A");
 // As above, with the current time given (tests pin it).
 std::string normalize_market_end_date(std::string_view date, std::string_view market,
                                       std::chrono::system_clock::time_point now);
 
-// Display name of a security or index; empty when unknown.
+// Display name of a security or index: names.csv of the data center, else the built-in
+// index and ETF names (in the sample market, its own names); empty when unknown.
 std::string get_name_from_code(std::string_view code);
 
 }  // namespace candlex
