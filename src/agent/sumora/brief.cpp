@@ -10,6 +10,7 @@
 #include "agent/sumora/prompts.hpp"
 #include "agent/sumora/sentiment_block.hpp"
 #include "zorvane/agent/assistant_agent.hpp"
+#include "zorvane/agent/reasoning.hpp"
 #include "zorvane/market/market_blocks.hpp"
 #include "zorvane/utils/json.hpp"
 #include "zorvane/utils/logger.hpp"
@@ -156,20 +157,7 @@ std::string _build_user_prompt(const std::string& market_type, const std::string
 }
 
 std::string _strip_reasoning(std::string_view content) {
-  static constexpr std::string_view kOpen = "<think>";
-  static constexpr std::string_view kClose = "</think>";
-  std::string out;
-  std::size_t from = 0;
-  for (;;) {
-    auto open = content.find(kOpen, from);
-    if (open == std::string_view::npos) break;
-    auto close = content.find(kClose, open + kOpen.size());
-    if (close == std::string_view::npos) break;
-    out.append(content.substr(from, open - from));
-    from = close + kClose.size();
-  }
-  out.append(content.substr(from));
-  return std::string(zorvane::utils::trim(out));
+  return zorvane::agent::strip_reasoning(content);
 }
 
 GeneratedBrief _generate_brief_via_llm(const std::string& market_type,

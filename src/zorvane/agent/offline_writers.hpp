@@ -12,7 +12,7 @@ namespace zorvane::agent {
 // The market brief (defined in offline_brief.cpp).
 std::optional<std::string> offline_brief_reply(std::string_view system, std::string_view user);
 
-// The per-stock analysis report and its summary (defined in offline_analysis.cpp).
+// The per-stock analysis report (offline_analysis.cpp) and its summary (offline_summary.cpp).
 std::optional<std::string> offline_analysis_reply(std::string_view system, std::string_view user);
 std::optional<std::string> offline_summary_reply(std::string_view system, std::string_view user);
 
