@@ -1,0 +1,98 @@
+#include "apps/kelvo/analyze_stock.hpp"
+
+#include <chrono>
+#include <exception>
+#include <stdexcept>
+#include <tuple>
+
+#include "agent/sumora/brief.hpp"
+#include "candlex/market_data.hpp"
+#include "indicators/evaluate.hpp"
+#include "strategy/technical/pattern_selectors.hpp"
+#include "zorvane/agent/client_builder.hpp"
+#include "zorvane/market/market_type.hpp"
+#include "zorvane/report/report_storage.hpp"
+#include "zorvane/strategy/basic_ai_selector.hpp"
+#include "zorvane/utils/logger.hpp"
+
+namespace kelvo {
+
+namespace {
+
+double wall_seconds() {
+  using namespace std::chrono;
+  return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+void analyze_stock(const std::string& stock_code, const std::string& analysis_time, bool force) {
+  using zorvane::utils::logger;
+  logger.info("开始 AI 股票分析: stock=%s, analysis_time=%s, force=%s", stock_code, analysis_time,
+              force);
+
+  // The same lower-cased type the model client is built from, so the check matches what the
+  // analysis stores.
+  const std::string model_type = zorvane::agent::configured_client_type();
+  if (!force && zorvane::report::default_storage().exists(stock_code, analysis_time, model_type)) {
+    logger.info("股票 %s 在 %s 的分析报告 (%s) 已存在，跳过执行。 (使用 --force 强制重新分析)",
+                stock_code, analysis_time, model_type);
+    return;
+  }
+
+  const double start = wall_seconds();
+
+  std::string stock_name;
+  try {
+    stock_name = candlex::get_name_from_code(stock_code);
+  } catch (const std::exception& e) {
+    logger.info("获取股票名称时出错: %s", e.what());
+  }
+  const auto market_type = zorvane::utils::get_market_type(stock_code, stock_name);
+  logger.info("检测到股票代码: %s (%s)，背景市场类型: %s", stock_code, stock_name, market_type);
+
+  auto bars = candlex::get_any_ohlc(stock_code, candlex::get_default_start_date(), analysis_time);
+  if (bars.empty()) {
+    logger.info("获取股票数据失败: %s", stock_code);
+    return;
+  }
+
+  const auto stock_status = indicators::get_stock_status(bars, stock_code);
+
+  // The pre-screen's verdict is not consulted: only its pattern info and strategy type are.
+  auto result = technical::CombinedSelector().check(stock_code, candlex::get_default_start_date(),
+                                                    analysis_time);
+  const std::string pattern_info = std::get<zorvane::strategy::kPatternInfoStr>(result);
+  const std::string selector_source = std::get<zorvane::strategy::kStrategyType>(result);
+
+  const std::string market_ai_brief =
+      sumora::get_market_ai_brief(market_type, analysis_time, false, true);
+  if (market_ai_brief.empty() && market_type) {
+    throw std::runtime_error("大盘 AI 简报生成失败 (" + *market_type + ")，分析无法继续。");
+  }
+
+  logger.info("正在分析股票...");
+  zorvane::strategy::BasicAISelector selector;
+  auto analysis = selector.check_async(stock_status, bars, pattern_info, selector_source,
+                                       analysis_time, market_ai_brief);
+  const std::string& summary = std::get<3>(analysis);
+  const std::string& report = std::get<4>(analysis);
+
+  // Texts go through "%s" so that a "%" in a report is printed, not interpreted.
+  logger.info("%s", "\n===== 股票分析报告 =====");
+  logger.info("%s", report);
+  logger.info("%s", "\n===== 分析报告结束 =====");
+  logger.info("%s", "\n===== 投资建议总结 =====");
+  logger.info("%s", summary);
+  logger.info("%s", "\n===== 总结结束 =====");
+
+  logger.info("\n执行时间: %.2f 秒", wall_seconds() - start);
+
+  try {
+    zorvane::report::default_storage().flush();
+  } catch (const std::exception& e) {
+    logger.debug("刷新 MQ 失败: %s", e.what());
+  }
+}
+
+}  // namespace kelvo
