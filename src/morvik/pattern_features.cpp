@@ -145,7 +145,7 @@ void risk(const Series& s, Features& f, const FeatureInputs& in) {
   const std::size_t t = f.t;
   const auto& vr = *s.volume_ratio;
   bool climax = false, heavy = false;
-  for (std::size_t i = t >= 2 ? t - 2 : 0; i <= t; ++i) {
+  for (std::size_t i = t >= 1 ? t - 1 : 0; i <= t; ++i) {
     if (i == 0) continue;
     double body = std::abs(s.c(i) - s.o(i));
     double range = s.h(i) - s.l(i);
@@ -167,7 +167,10 @@ void risk(const Series& s, Features& f, const FeatureInputs& in) {
   for (std::size_t i = from; i <= t; ++i)
     if (finite(s.h(i)) && (!finite(s.h(peak)) || s.h(i) >= s.h(peak))) peak = i;
   double high = s.h(peak);
-  if (finite(high) && high > 0 && peak < t) {
+  // A pullback is a retreat from a high made in an uptrend (EMA20 above EMA60 at the peak); a
+  // stock that has drifted lower all along is not "pulling back".
+  bool uptrend_peak = (*s.ema20)[peak] > (*s.ema60)[peak];
+  if (finite(high) && high > 0 && peak < t && uptrend_peak) {
     double depth = (high - f.close) / high * 100.0;
     if (depth >= 3.0) {
       f.pullback_depth_pct = depth;
@@ -190,8 +193,7 @@ void risk(const Series& s, Features& f, const FeatureInputs& in) {
     f.atr_ratio = *in.index_atr_ratio;
     f.atr_source = "index";
   } else {
-    double mean = window_mean(*s.atr, idx(t) - 59, idx(t));
-    f.atr_ratio = mean > 0 ? f.atr / mean : kNaN;
+    f.atr_ratio = f.atr_mean60 > 0 ? f.atr / f.atr_mean60 : kNaN;
     f.atr_source = "stock";
   }
   f.vol_regime = !finite(f.atr_ratio) ? "normal_vol"
@@ -304,6 +306,12 @@ Features compute_features(const Series& s, const FeatureInputs& in) {
   f.compression_spread = f.ema20 > 0 ? (emax - emin) / f.ema20 : kNaN;
   f.vwma_gap = f.ema20 > 0 ? std::abs(f.vwma - f.ema20) / f.ema20 : kNaN;
   f.atr_low20 = window_min(*s.atr, idx(t) - 19, idx(t));
+  f.atr_mean60 = window_mean(*s.atr, idx(t) - 59, idx(t));
+  double unit = size_unit(s, t);
+  for (std::size_t i = t >= 19 ? t - 19 : 0; i <= t; ++i) {
+    if (s.c(i) - f.low20 <= 0.5 * unit) ++f.floor_touches;
+    if (f.high20 - s.c(i) <= 0.5 * unit) ++f.ceiling_touches;
+  }
 
   double up = 0, down = 0;
   for (std::size_t i = t >= 9 ? t - 9 : 1; i <= t && i >= 1; ++i) {

@@ -60,6 +60,9 @@ struct Features {
   double compression_spread = 0;  // (max - min of EMA5/10/20) / EMA20
   double vwma_gap = 0;            // |VWMA - EMA20| / EMA20
   double atr_low20 = 0;           // lowest ATR of the last 20 bars
+  double atr_mean60 = 0;          // mean ATR of the last 60 bars
+  int floor_touches = 0;          // closes of the last 20 bars within 0.5 ATR of the 20-bar low
+  int ceiling_touches = 0;        // ... of the 20-bar high
 
   // Volume and confluence.
   double up_down_volume = 0;  // up-close volume over down-close volume, last 10 bars

@@ -46,7 +46,7 @@
 //            the 5 bars before it. A reversal on the bar before the last counts only while the
 //            last close holds above its low.
 //   均线压缩  (max - min of EMA5/10/20) / EMA20 < 2%; |VWMA - EMA20| / EMA20 <= 1%;
-//            ATR <= 1.1 x its lowest value of the last 20 bars.
+//            ATR <= 1.05 x its lowest value of the last 20 bars.
 //   区间震荡  ADX < 20; close inside the Bollinger bands; close within the previous 20 bars'
 //            closing range widened by 0.25 ATR (no breakout); 20-bar high/low range at most 20%
 //            of the middle band.
@@ -60,6 +60,20 @@
 //   above down-day volume over 10 bars 1.0, OBV at its 20-bar high 0.5) + environment (tier
 //   points, 0-1) + regime (low_vol +0.5 for 均线压缩 / 等待突破 / 趋势跟随, high_vol -0.5 for
 //   区间震荡 / 底部反转) - 0.75 per risk flag that counts against the type. 空仓等待 scores 0.
+//   Pattern strength rewards what makes one setup better than another, not the recognition
+//   conditions themselves:
+//     趋势跟随  (ADX - tier minimum) / 15 up to 1; ADX rising 0.5; full EMA5>10>20>60 order 1
+//              (0.5 for the core only); price above a rising VWMA 0.5; weekly trend up 1 (flat
+//              or unknown 0.5); entry near EMA20: 1 within 0.5 ATR falling to 0 at the cap.
+//     底部反转  1, +0.5 when the 120-day close percentile <= 0.40; candle 0.75-1; momentum 1 for
+//              a golden cross, 0.75 otherwise; volume 1 from 1.5x, 0.75 from 1x the 5-bar
+//              average; VWMA slope turning positive 0.3. 等待突破 the same without volume.
+//     均线压缩  1.5 x (1 - spread / 2%); 1 x (1 - VWMA gap / 1%); ATR below its 60-bar mean, 1
+//              at 30% below; volume ratio < 0.7 on 3 consecutive bars of the last 5 1; close
+//              above EMA60 0.5.
+//     区间震荡  (20 - ADX) / 5 up to 1; 1.5 x (1 - position of the close in the 20-bar range);
+//              RSI within 35-65 0.5; band width >= 4% of the middle band 1; at least 2 closes
+//              within 0.5 ATR of both the 20-bar low and high 1.
 //   Flags that describe a decline (高潮量, 放量不涨, 回撤过深, 回撤过长, 放量下跌, RS绝对弱势) are
 //   what a bottom follows from: for 底部反转 / 等待突破 only 黄昏星 counts; for 区间震荡 / 均线压缩
 //   all but 回撤过深 and 回撤过长 count; for 趋势跟随 all count.
@@ -102,14 +116,15 @@
 //                     high_vol), max_stop_dist_atr the tier's stop cap, max_position_pct the
 //                     tier's cap x 0.75 in high_vol x 0.8 with any counted risk flag.
 //   "risk_flags": [text...] from 高潮量 (volume ratio > 2.5 with a down close or long upper
-//                     shadow, last 3 bars), 放量不涨 (volume ratio > 1.3 with a down body, last 3
+//                     shadow, last 2 bars), 放量不涨 (volume ratio > 1.3 with a down body, last 2
 //                     bars, not already climax), 黄昏星 (evening star completed on the last 2
 //                     bars), 回撤过深 (pullback_depth_pct > 15), 回撤过长 (pullback_days > 15),
 //                     放量下跌 (pullback_avg_vr > 1.2), RS绝对弱势 (rs_20d < -5),
 //   "risk_metrics": {"pullback_depth_pct" (close below the 60-bar high, percent),
 //                     "pullback_days" (bars since that high, its latest occurrence),
 //                     "pullback_avg_vr" (mean volume ratio since the high) - all three null
-//                     unless the close is at least 3% below the high; "rs_20d" (20-bar return
+//                     unless the close is at least 3% below that high and the high was made
+//                     in an uptrend (EMA20 above EMA60 on its bar); "rs_20d" (20-bar return
 //                     in percent, less the benchmark's when given)},
 //   "market_context": {"vol_regime" ("high_vol" above 1.3, "low_vol" below 0.85, else
 //                     "normal_vol"), "atr_ratio_60d", "atr_source" ("stock" / "index"),

@@ -84,7 +84,7 @@ Recognition recognise(const Features& f, const Tier& tier) {
   // Moving-average compression.
   bool spread_ok = f.compression_spread < 0.02;
   bool gap_ok = f.vwma_gap <= 0.01;
-  bool atr_low = f.atr <= 1.1 * f.atr_low20;
+  bool atr_low = f.atr <= 1.05 * f.atr_low20;
   r.compression.conditions = {{"ema_spread_below_2pct", spread_ok},
                               {"vwma_near_ema20", gap_ok},
                               {"atr_near_20d_low", atr_low}};
@@ -111,16 +111,20 @@ double momentum_points(const Features& f) {
   return f.golden_cross ? 1.0 : (f.hist_rising || f.rsi_turn) ? 0.75 : 0.0;
 }
 
+// Quality of a recognised setup, 0 to 5. The recognition conditions themselves earn nothing
+// here: points go to what makes one instance of a type better than another.
 double pattern_strength(const std::string& type, const Features& f, const Tier& tier) {
   if (type == kTrend) {
-    double s = f.ema_order == "bullish" ? 1.5 : 1.0;
-    s += f.adx > tier.adx_min ? 1.0 : 0.0;
+    double s = clamp01((f.adx - tier.adx_min) / 15.0);  // trend strength beyond the minimum
     s += f.adx_slope > 0 ? 0.5 : 0.0;
-    s += f.close >= f.vwma && f.vwma_slope == "positive" ? 1.0 : 0.5;
+    s += f.ema_order == "bullish" ? 1.0 : 0.5;
+    s += f.close >= f.vwma && f.vwma_slope == "positive" ? 0.5 : 0.0;
     s += !f.weekly_trend             ? 0.5
          : *f.weekly_trend == "up"   ? 1.0
          : *f.weekly_trend == "flat" ? 0.5
                                      : 0.0;
+    // Entries close to EMA20 risk less than extended ones: 1 within 0.5 ATR, 0 at the cap.
+    s += 1.0 - clamp01((f.dist_ema20_atr - 0.5) / std::max(0.1, tier.whipsaw_atr - 0.5));
     return s;
   }
   if (type == kBottom || type == kWaitBreakout) {
@@ -134,18 +138,19 @@ double pattern_strength(const std::string& type, const Features& f, const Tier& 
   if (type == kCompression) {
     double s = 1.5 * clamp01(1.0 - f.compression_spread / 0.02);
     s += 1.0 * clamp01(1.0 - f.vwma_gap / 0.01);
-    s += 1.0;  // ATR near its low is a condition of the type
+    s += clamp01((1.0 - f.atr / f.atr_mean60) / 0.3);  // ATR 30% below its 60-bar mean -> 1
     s += f.volume_shrink ? 1.0 : 0.0;
     s += f.close >= f.ema60 ? 0.5 : 0.0;
     return s;
   }
   if (type == kRange) {
-    double s = 0.5 + clamp01((20.0 - f.adx) / 5.0);  // ADX 20 -> 0.5, 15 and below -> 1.5
+    double s = clamp01((20.0 - f.adx) / 5.0);  // ADX 20 -> 0, 15 and below -> 1
     double span = f.high20 - f.low20;
     double pos = span > 0 ? (f.close - f.low20) / span : 0.5;
     s += 1.5 * clamp01(1.0 - pos);  // entries near the range floor leave room to the top
     s += f.rsi >= 35 && f.rsi <= 65 ? 0.5 : 0.0;
-    s += f.middle > 0 && (f.upper - f.lower) / f.middle >= 0.04 ? 1.0 : 0.5;
+    s += f.middle > 0 && (f.upper - f.lower) / f.middle >= 0.04 ? 1.0 : 0.0;  // room for a trade
+    s += f.floor_touches >= 2 && f.ceiling_touches >= 2 ? 1.0 : 0.0;          // a tested range
     return s;
   }
   return 0.0;

@@ -103,7 +103,7 @@ inline candlex::BarTable clean_uptrend(std::size_t bars = 200) {
 inline candlex::BarTable capitulation_reversal() {
   BarBuilder b;
   double price = 20.0;
-  for (int i = 0; i < 60; ++i) {
+  for (int i = 0; i < 120; ++i) {
     price *= i % 2 ? 1.004 : 0.997;
     b.step(price, 1'000'000);
   }
