@@ -40,12 +40,12 @@ namespace radar {
 // Constructor arguments, with their defaults. frequency / weekly_mode: empty or none means
 // automatic frequency / the library's default mode.
 struct RadarConfig {
-  std::optional<std::string> frequency;
+  std::optional<std::string> frequency = std::nullopt;
   double min_score = 0.0;
-  std::optional<double> min_amount_ea;
+  std::optional<double> min_amount_ea = std::nullopt;
   double min_vol_ratio = 1.5;
   double min_pct_change = 1.5;
-  std::optional<std::string> weekly_mode;
+  std::optional<std::string> weekly_mode = std::nullopt;
   bool allow_opportunity = true;
   bool allow_abnormal = true;
   bool reject_risk = true;
