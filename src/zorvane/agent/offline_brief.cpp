@@ -119,7 +119,12 @@ std::string interpretation(const Fact& f) {
     auto close = open == std::string::npos ? open : rest.find("）", open);
     if (close != std::string::npos) {
       auto inner = open + std::string_view("（").size();
-      line += "（距 EMA20 " + rest.substr(inner, close - inner) + "）";
+      // "下方-1.64%": the side is already in the verdict, keep the signed distance.
+      auto rel = rest.substr(inner, close - inner);
+      for (std::string side : {"上方", "下方"}) {
+        if (rel.rfind(side, 0) == 0) rel = rel.substr(side.size());
+      }
+      line += "（偏离 " + rel + "）";
     }
   }
   return line + "。";
