@@ -104,6 +104,21 @@ TEST(PatternScan, CapitulationThenReversalCandleIsBottomReversal) {
   EXPECT_NEAR(r["price_context"]["low_5d"].GetDouble(), low5, 5e-4);
 }
 
+TEST(PatternScan, ReversalWithoutVolumeIsOnlyWaitingForBreakout) {
+  // The same capitulation and morning star, but the bullish day trades thinly: the bottom is
+  // not confirmed, so the scan waits for a breakout instead of calling a reversal.
+  auto bars = zv_test::capitulation_reversal();
+  auto volume = bars.col("volume");
+  volume.back() = 500'000;
+  bars.set("volume", volume);
+  auto r = morvik::pre_screen_and_scan(bars, "sz.000002", "all", 0);
+  expect_well_formed(r);
+  EXPECT_EQ(str(r, "strategy_type"), "等待突破");
+  const auto& conditions = r["pre_screen"]["checks"]["bottom_reversal"]["conditions"];
+  EXPECT_TRUE(conditions["reversal_candle"].GetBool());
+  EXPECT_FALSE(conditions["reversal_volume"].GetBool());
+}
+
 TEST(PatternScan, TrendModeRecognisesOnlyTrendFollowing) {
   auto r = morvik::pre_screen_and_scan(zv_test::capitulation_reversal(), "sz.000002", "trend", 3);
   expect_well_formed(r);
