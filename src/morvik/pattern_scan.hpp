@@ -17,10 +17,9 @@
 //              is 空仓等待). Other texts throw std::invalid_argument.
 //   min_score  the pre-screen passes only when total_score >= min_score.
 //   options    a JSON object; recognised keys (others throw std::invalid_argument naming them):
-//                "market_bias"          text 偏多 / 震荡 / 偏空 / 避险: picks the tier (强势档 /
-//                中性档 /
-//                                       弱势档 / 弱势档). Without it the scan uses the stricter
-//                                       of the strong and neutral tiers.
+//                "market_bias"          text 偏多 / 震荡 / 偏空 / 避险, picking the tier 强势档 /
+//                                       中性档 / 弱势档 / 弱势档. Without it the scan uses the
+//                                       stricter of the strong and neutral tiers.
 //                "benchmark_return_20d" number, the benchmark's 20-day return in percent; rs_20d
 //                                       is then the stock's return minus this.
 //                "index_atr_ratio"      number, the market index's ATR over its 60-day mean; the
@@ -34,8 +33,9 @@
 // Strategy types, first match wins ("trend" mode stops after the first):
 //   趋势跟随  EMA10 > EMA20 > EMA60 with EMA20 rising over 3 bars; ADX above the tier minimum;
 //            price >= VWMA x 0.98 with a positive VWMA slope (channel, EMA5 >= EMA10), or
-//            >= VWMA x 0.95 (pullback, EMA5 < EMA10); (close - EMA20) / ATR within the tier's
-//            whipsaw cap, unless ADX > 30 outside the weak tier and |close - EMA5| <= 1 ATR.
+//            >= VWMA x 0.95 and >= EMA20 - 0.5 ATR (pullback, EMA5 < EMA10); (close - EMA20)
+//            / ATR within the tier's whipsaw cap, unless ADX > 30 outside the weak tier and
+//            |close - EMA5| <= 1 ATR (the squeeze exemption).
 //            A trend that fails only the whipsaw cap is still reported as 趋势跟随 but does
 //            not pass the pre-screen (wait for a pullback).
 //   底部反转  60-day close percentile <= 0.35; a reversal candle (hammer, bullish engulfing,
