@@ -28,7 +28,7 @@
 // Tiers (ADX minimum for trend following, whipsaw cap and max stop in ATR, min reward/risk,
 // position cap in percent, environment points):
 //   强势档 25 / 2.0 / 1.5 / 1.5 / 50 / 1.0     中性档 22 / 1.8 / 1.8 / 1.8 / 30 / 0.5
-//   弱势档 28 / 1.5 / 1.2 / 2.0 / 15 / 0.0     unknown 25 / 1.8 / 1.5 / 1.8 / 30 / 0.5
+//   弱势档 28 / 1.5 / 1.2 / 2.0 / 15 / 0.0     未定档 (unknown) 25 / 1.8 / 1.5 / 1.8 / 30 / 0.5
 //
 // Strategy types, first match wins ("trend" mode stops after the first):
 //   趋势跟随  EMA10 > EMA20 > EMA60 with EMA20 rising over 3 bars; ADX above the tier minimum;
