@@ -2,11 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <type_traits>
-
-#include "zorvane/strategy/check_result.hpp"
-#include "zorvane/strategy/stock_selector.hpp"
-
 namespace {
 
 using zorvane::constants::DEFAULT_STRATEGY_THRESHOLD;
@@ -26,26 +21,6 @@ TEST(StrategyThresholds, CoverTheActionableTypesInScanUnits) {
   EXPECT_EQ(STRATEGY_THRESHOLDS.count("等待突破"), 0u);
   EXPECT_GE(DEFAULT_STRATEGY_THRESHOLD, 3.0);
   EXPECT_LE(DEFAULT_STRATEGY_THRESHOLD, 10.0);
-}
-
-TEST(CheckResult, SixElementsInContractOrder) {
-  using zorvane::strategy::CheckResult;
-  static_assert(std::tuple_size_v<CheckResult> == 6);
-  static_assert(
-      std::is_same_v<std::tuple_element_t<zorvane::strategy::kPatternInfoStr, CheckResult>,
-                     std::string>);
-  static_assert(
-      std::is_same_v<std::tuple_element_t<zorvane::strategy::kTotalScore, CheckResult>, double>);
-  CheckResult r{true,      indicators::StockStatus("sh.600000"), candlex::BarTable{}, "{}", 4.5,
-                "趋势跟随"};
-  auto [ok, status, bars, info, score, type] = r;
-  EXPECT_TRUE(ok);
-  EXPECT_EQ(status->code, "sh.600000");
-  EXPECT_EQ(info, std::get<3>(r));
-  EXPECT_EQ(score, 4.5);
-  EXPECT_EQ(type, std::get<zorvane::strategy::kStrategyType>(r));
-  EXPECT_TRUE(zorvane::strategy::no_options().IsObject());
-  EXPECT_EQ(zorvane::strategy::no_options().MemberCount(), 0u);
 }
 
 }  // namespace
