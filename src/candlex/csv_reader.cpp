@@ -220,6 +220,7 @@ BarTable parse_bar_csv(std::string_view text, std::string_view source) {
   for (int f = kDate; f <= kVolume; ++f)
     if (index[f] < 0)
       fail(source, line_no, std::string("missing required column '") + kFieldNames[f] + "'");
+  const std::size_t header_fields = fields.size();
   const bool has_amount = index[kAmount] >= 0;
   const std::size_t needed =
       static_cast<std::size_t>(*std::max_element(index.begin(), index.end())) + 1;
@@ -246,6 +247,13 @@ BarTable parse_bar_csv(std::string_view text, std::string_view source) {
       fail(source, line_no,
            "expected at least " + std::to_string(needed) + " fields, found " +
                std::to_string(fields.size()));
+    // Text beyond the header's columns means the row's commas do not line up with it (a
+    // decimal comma, an unquoted comma): reading on would shift values into other columns.
+    for (std::size_t i = header_fields; i < fields.size(); ++i)
+      if (!strip_spaces(fields[i]).empty())
+        fail(source, line_no,
+             "expected at most " + std::to_string(header_fields) + " fields, found " +
+                 std::to_string(fields.size()));
     auto date_text = strip_spaces(fields[index[kDate]]);
     auto day = to_day(date_text);
     if (!day) fail(source, line_no, "invalid date " + quoted_text(date_text));

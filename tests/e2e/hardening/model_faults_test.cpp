@@ -1,0 +1,215 @@
+// Model API faults through the tarsen program: each ends in the brief's own error (status 1,
+// the "[大盘 AI 简报] LLM 调用失败" text on standard error, nothing cached or printed), within
+// bounded time; transient faults that clear up within the retries still give the brief.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <functional>
+#include <stdexcept>
+
+#include "e2e/hardening/fixture.hpp"
+#include "support/chat_stub.hpp"
+
+namespace hardening {
+namespace {
+
+using ::testing::AllOf;
+using ::testing::Contains;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
+
+const std::string kFailure =
+    "tarsen: error: [大盘 AI 简报] LLM 调用失败 | market=US date=2024-05-10 err=";
+
+// A loopback port with nothing listening on it: bound, read back and closed again.
+int closed_port() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = 0;
+  socklen_t len = sizeof addr;
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    throw std::runtime_error("cannot find a free loopback port");
+  }
+  ::close(fd);
+  return ntohs(addr.sin_port);
+}
+
+class ModelFaults : public ::testing::Test {
+ protected:
+  Env env(Env extra = {}) const {
+    Env e{{"CANDLEX_CENTER", sample_center().string()},
+          {"ZORVANE_PROJECT_ROOT", project_root().string()},
+          {"REPORT_DIR", (work.path() / "report").string()},
+          {"ZORVANE_SUMORA_DIR", std::nullopt},
+          {"KAFKA_BOOTSTRAP_SERVERS", std::nullopt},
+          {"LLM_CLIENT_TYPE", "openai"},
+          {"OPENAI_API_KEY", "sk-hardening-secret"},
+          {"OPENAI_BASE_URL", stub.base_url()},
+          {"OPENAI_MODEL", "stub-model"},
+          {"LLM_TIMEOUT_S", "30"},
+          {"LLM_MAX_RETRIES", "2"},
+          {"LLM_RETRY_BASE_MS", "1"}};
+    for (auto& [k, v] : extra) e[k] = v;
+    return e;
+  }
+
+  // US: the brief without the sentiment block, the quickest to prepare.
+  Finished tarsen(const std::string& market, Env extra = {}) const {
+    return run(TARSEN_EXE, {"-m", market, "-t", kDay}, env(std::move(extra)), work.path(),
+               std::chrono::seconds(180));
+  }
+
+  fs::path brief_file(const std::string& market) const {
+    return work.path() / "report" / "sumoras" / (market + "_" + kDay + "_v4.md");
+  }
+
+  std::string endpoint() const { return stub.base_url() + "/chat/completions"; }
+
+  zv_test::TempDir work{"hardening-model"};
+  zv_test::ChatStub stub;
+};
+
+struct Fault {
+  const char* name;
+  std::function<void(zv_test::ChatStub&)> script;
+  Env extra;
+  std::size_t requests;                // model requests the run makes
+  std::vector<std::string> err_parts;  // texts the error line carries after kFailure
+};
+
+TEST_F(ModelFaults, EachFaultEndsInTheBriefErrorWithinBoundedTime) {
+  const std::string quota_body =
+      zv_test::ChatStub::error(429, "quota exhausted", "insufficient_quota", "insufficient_quota")
+          .body;
+  const std::vector<Fault> faults = {
+      {"slow past the timeout",
+       [](auto& s) {
+         auto r = zv_test::ChatStub::reply("来得太晚");
+         r.delay = std::chrono::seconds(30);
+         s.set_default_response(r);
+       },
+       {{"LLM_TIMEOUT_S", "0.5"}, {"LLM_MAX_RETRIES", "1"}},
+       2,
+       {"LLM 请求失败 | status=timeout endpoint=" + endpoint() + " attempts=2 err="}},
+      {"server errors until the retries run out",
+       [](auto& s) { s.set_default_response(zv_test::ChatStub::error(500, "upstream broke")); },
+       {},
+       3,
+       {"LLM 请求失败 | status=500 endpoint=" + endpoint() + " attempts=3 err=", "upstream broke"}},
+      {"body that is not JSON",
+       [](auto& s) {
+         s.set_default_response(zv_test::ChatStub::raw(200, "<html>busy</html>", "text/html"));
+       },
+       {},
+       1,
+       {"LLM 响应无法解析 | status=200 endpoint=" + endpoint() + " err=响应不是 JSON",
+        "<html>busy</html>"}},
+      {"body cut off mid-JSON",
+       [](auto& s) {
+         s.set_default_response(zv_test::ChatStub::raw(
+             200, R"({"choices":[{"message":{"content":"半截)", "application/json"));
+       },
+       {},
+       1,
+       {"LLM 响应无法解析 | status=200", "响应不是 JSON"}},
+      {"empty choices list",
+       [](auto& s) {
+         s.set_default_response(zv_test::ChatStub::raw(
+             200, R"({"id":"x","object":"chat.completion","choices":[]})", "application/json"));
+       },
+       {},
+       1,
+       {"LLM 响应无法解析 | status=200 endpoint=" + endpoint() + " err=choices 为空或缺失"}},
+      {"error object with status 200",
+       [](auto& s) {
+         auto r = zv_test::ChatStub::error(500, "overloaded", "server_error");
+         r.status = 200;
+         s.set_default_response(r);
+       },
+       {},
+       1,
+       {"choices 为空或缺失 (", "overloaded"}},
+      {"quota exhausted is not retried",
+       [&](auto& s) {
+         s.set_default_response(zv_test::ChatStub::raw(429, quota_body, "application/json"));
+       },
+       {},
+       1,
+       {"LLM 请求失败 | status=429 endpoint=" + endpoint() + " attempts=1 err=",
+        "quota exhausted"}},
+      {"nothing listening",
+       [](auto&) {},
+       {{"OPENAI_BASE_URL", "http://127.0.0.1:" + std::to_string(closed_port()) + "/v1"},
+        {"LLM_MAX_RETRIES", "1"}},
+       0,
+       {"LLM 请求失败 | status=network endpoint=http://127.0.0.1:", "attempts=2 err="}},
+  };
+
+  for (const auto& f : faults) {
+    SCOPED_TRACE(f.name);
+    stub.clear_requests();
+    f.script(stub);
+    auto r = tarsen("US", f.extra);
+    EXPECT_FALSE(r.hung);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.out, "");  // no banners, no partial brief
+    EXPECT_THAT(r.err, HasSubstr(kFailure));
+    for (const auto& part : f.err_parts) EXPECT_THAT(r.err, HasSubstr(part));
+    EXPECT_THAT(r.err, Not(HasSubstr("sk-hardening-secret")));
+    EXPECT_THAT(r.err, Not(HasSubstr("执行时间")));
+    EXPECT_EQ(stub.request_count(), f.requests);
+    EXPECT_FALSE(fs::exists(brief_file("US")));
+  }
+  // The slow case would take a minute without the timeout; all of them together stay far
+  // below that. Nothing was cached by the failures: a healthy model is asked again.
+  stub.clear_requests();
+  stub.set_default_response(zv_test::ChatStub::reply("恢复后的简报"));
+  auto healthy = tarsen("US");
+  EXPECT_EQ(healthy.status, 0) << healthy.err;
+  EXPECT_EQ(healthy.out, framed("恢复后的简报"));
+  EXPECT_EQ(stub.request_count(), 1u);
+}
+
+TEST_F(ModelFaults, TimeoutBoundsTheRun) {
+  auto r = zv_test::ChatStub::reply("来得太晚");
+  r.delay = std::chrono::seconds(60);
+  stub.set_default_response(r);
+  auto run = tarsen("US", {{"LLM_TIMEOUT_S", "1"}, {"LLM_MAX_RETRIES", "0"}});
+  EXPECT_FALSE(run.hung);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(run.err, HasSubstr("status=timeout"));
+  // One second of model time plus the data work, nowhere near the minute the stub would wait.
+  EXPECT_LT(run.elapsed, std::chrono::seconds(40));
+}
+
+TEST_F(ModelFaults, RateLimitAndServerHiccupThenSuccess) {
+  stub.push(zv_test::ChatStub::error(429, "slow down", "rate_limit_exceeded", "", "1"));
+  stub.push(zv_test::ChatStub::error(503, "warming up"));
+  stub.set_default_response(zv_test::ChatStub::reply("限流之后的简报"));
+  auto r = tarsen("A");
+  EXPECT_FALSE(r.hung);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, framed("限流之后的简报"));
+  EXPECT_EQ(stub.request_count(), 3u);
+  EXPECT_EQ(slurp(brief_file("A")), "限流之后的简报");
+  // Retry-After of the 429 was waited out.
+  EXPECT_GE(r.elapsed, std::chrono::seconds(1));
+  auto logs = log_lines(r.err);
+  EXPECT_THAT(logs, Contains(StartsWith("warning|[LLM] 请求失败，")));
+  EXPECT_THAT(logs, Contains(AllOf(HasSubstr("(1/2) | status=429"), HasSubstr("slow down"))));
+  EXPECT_THAT(logs, Contains(AllOf(HasSubstr("(2/2) | status=503"), HasSubstr("warming up"))));
+  EXPECT_THAT(r.err, Not(HasSubstr("sk-hardening-secret")));
+}
+
+}  // namespace
+}  // namespace hardening
