@@ -231,7 +231,8 @@ BarTable parse_bar_csv(std::string_view text, std::string_view source) {
   // Exact row capacity up front (memchr is vectorised; the tables live on in the cache, so
   // no over-allocation).
   std::size_t guess = 1;
-  for (const char* p = text.data() + pos;
+  // `pos` is one past the end when the header was the last line and had no line break.
+  for (const char* p = text.data() + std::min(pos, text.size());
        (p = static_cast<const char*>(
             std::memchr(p, '\n', static_cast<std::size_t>(text.data() + text.size() - p))));
        ++p)

@@ -113,9 +113,13 @@ TEST_F(CenterFaults, FilesWithoutAHeader) {
                 ::testing::AllOf(StartsWith("daily/sh.600519.csv:"), HasSubstr("empty file")))
         << testing::PrintToString(text);
   }
-  // A header alone is a file without bars: no data, no error.
+  // A header alone is a file without bars: no data, no error, with or without its line
+  // break (the reader once looked past the end of such a file).
   write(kHead);
   EXPECT_TRUE(load().empty());
+  write(kHead.substr(0, kHead.size() - 1));
+  EXPECT_TRUE(load().empty());
+  EXPECT_TRUE(candlex::parse_bar_csv("date,open,high,low,close,volume", "daily/x.csv").empty());
 }
 
 }  // namespace
