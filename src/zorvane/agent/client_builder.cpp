@@ -1,5 +1,6 @@
 #include "zorvane/agent/client_builder.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <stdexcept>
@@ -75,16 +76,18 @@ OpenAIClientConfig http_client_config(std::string_view client_type) {
     throw std::invalid_argument("LLM_TIMEOUT_S 必须大于 0: " +
                                 utils::quoted_text(utils::env_or("LLM_TIMEOUT_S", "")));
   }
-  config.timeout =
-      std::chrono::milliseconds(std::max<long long>(1, std::llround(timeout_s * 1000)));
+  // Huge values mean "no practical limit"; bounded so the millisecond count cannot overflow.
+  constexpr double kMaxMs = 1e12;
+  config.timeout = std::chrono::milliseconds(
+      std::max<long long>(1, std::llround(std::min(timeout_s * 1000, kMaxMs))));
   double retries = env_number("LLM_MAX_RETRIES", 3, 0);
   if (retries != std::floor(retries) || retries > 100) {
     throw std::invalid_argument("LLM_MAX_RETRIES 取值无效: " +
                                 utils::quoted_text(utils::env_or("LLM_MAX_RETRIES", "")));
   }
   config.max_retries = static_cast<int>(retries);
-  config.retry_base =
-      std::chrono::milliseconds(std::llround(env_number("LLM_RETRY_BASE_MS", 1000, 0)));
+  config.retry_base = std::chrono::milliseconds(
+      std::llround(std::min(env_number("LLM_RETRY_BASE_MS", 1000, 0), kMaxMs)));
   return config;
 }
 

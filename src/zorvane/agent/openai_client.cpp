@@ -226,8 +226,11 @@ ChatReply OpenAICompatibleClient::complete(std::string_view system, std::string_
           scrub(format_text("LLM 请求失败 | status=%s endpoint=%s attempts=%d err=%s", status_text,
                             endpoint_label_, attempt + 1, err)));
     }
+    // Retry-After comes from the server: bound it before scaling so that no value overflows
+    // (every wait is capped at retry_cap anyway).
+    const long long retry_after_s = std::min<long long>(r.retry_after_s, 1'000'000'000);
     auto wait = retry_delay(attempt, config_.retry_base,
-                            std::chrono::milliseconds(r.retry_after_s * 1000), config_.retry_cap);
+                            std::chrono::milliseconds(retry_after_s * 1000), config_.retry_cap);
     logger.warning("[LLM] 请求失败，%.2f 秒后重试 (%d/%d) | status=%s endpoint=%s err=%s",
                    static_cast<double>(wait.count()) / 1000.0, attempt + 1, config_.max_retries,
                    status_text, endpoint_label_, scrub(clip_text(err, 200)));
