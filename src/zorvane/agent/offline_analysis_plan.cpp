@@ -279,8 +279,11 @@ std::string grade_buy(const Facts& f, Plan& p) {
     grade = "谨慎买入", p.confidence = "中";
   } else {
     p.confidence = "低";
-    p.blockers.push_back("置信总分 " + fixed_text(p.total, 2) + " 低于门槛 " +
-                         fixed_text(p.threshold, 1));
+    // A score above the threshold fails here only through the RRR, which has its own blocker.
+    if (p.total < p.threshold) {
+      p.blockers.push_back("置信总分 " + fixed_text(p.total, 2) + " 低于门槛 " +
+                           fixed_text(p.threshold, 1));
+    }
   }
   if (f.vol_regime == "high_vol") p.confidence_cuts.push_back("大盘高波动（high_vol）");
   if (has_flag(f, "高潮量")) p.confidence_cuts.push_back("高潮量");

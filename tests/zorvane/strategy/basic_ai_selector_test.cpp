@@ -8,6 +8,7 @@
 #include <cmath>
 #include <deque>
 #include <map>
+#include <regex>
 #include <memory>
 #include <set>
 #include <stdexcept>
@@ -452,6 +453,12 @@ TEST_F(Selector, OfflineDecisionsPassTheSchemaAndFollowThePromptRules) {
         EXPECT_EQ(d["rrr_max"].GetDouble(), 0.0) << where;
         EXPECT_EQ(position, 0) << where;
         EXPECT_THAT(summary, HasSubstr("「观望方案」"));
+        // Every reason given for waiting is true: a score is only called low when it is.
+        static const std::regex low_score(R"(置信总分 ([0-9.]+) 低于门槛 ([0-9.]+))");
+        for (std::sregex_iterator it(report.begin(), report.end(), low_score), end; it != end;
+             ++it) {
+          EXPECT_LT(std::stod((*it)[1]), std::stod((*it)[2])) << where << ": " << it->str();
+        }
         if (std::string(d["holder_action"].GetString()) != "继续持有") {
           EXPECT_EQ(d["stop_loss"].GetDouble(), 0.0) << where;
           EXPECT_EQ(d["target_1"].GetDouble(), 0.0) << where;
