@@ -8,41 +8,23 @@
 
 #include <CLI/CLI.hpp>
 
-#include <exception>
 #include <filesystem>
-#include <iostream>
 #include <stdexcept>
 #include <string>
 
+#include "apps/common/program.hpp"
 #include "apps/kelvo/analyze_stock.hpp"
-#include "candlex/market_data.hpp"
 #include "zorvane/market/market_dates.hpp"
 #include "zorvane/market/market_type.hpp"
 #include "zorvane/utils/dates.hpp"
-#include "zorvane/utils/env.hpp"
 #include "zorvane/utils/logger.hpp"
 
 namespace {
 
 using zorvane::utils::logger;
 
-// The error and every error nested in it, one per line.
-void print_error(const std::exception& e, int depth = 0) {
-  std::cerr << (depth == 0 ? "kelvo: error: " : "  caused by: ") << e.what() << '\n';
-  try {
-    std::rethrow_if_nested(e);
-  } catch (const std::exception& inner) {
-    print_error(inner, depth + 1);
-  } catch (...) {
-  }
-}
-
 int run(int argc, char** argv) {
-  try {
-    zorvane::utils::load_zorvane_env();
-  } catch (const std::exception&) {
-    // Running without the project's .env is fine.
-  }
+  apps::load_env_quietly();
 
   CLI::App app{"股票分析命令行工具", "kelvo"};
   std::string stock_code;
@@ -54,12 +36,7 @@ int run(int argc, char** argv) {
   app.add_option("-t,--analysis_time", analysis_time,
                  "股票K线的日期，格式：YYYY-MM-DD (默认: 今天)");
   app.add_flag("--force", force, "强制重新分析，即使报告已存在");
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    // CLI11 has its own exit codes; a usage error is status 2, help is 0.
-    return app.exit(e) == 0 ? 0 : 2;
-  }
+  if (auto status = apps::parse_command_line(app, argc, argv)) return *status;
 
   zorvane::utils::setup_logging("INFO", std::filesystem::current_path() / "logs");
 
@@ -70,15 +47,9 @@ int run(int argc, char** argv) {
       return 0;
     }
     const std::string input_date = analysis_time;
-    const auto market_type = zorvane::utils::get_market_type(stock_code);
-    if (market_type != "US") {
-      // Hong Kong stocks close on their own calendar; A shares, funds and codes of no known
-      // market on the Shanghai one.
-      analysis_time =
-          candlex::normalize_market_end_date(analysis_time, market_type == "HK" ? "HK" : "A");
-    } else {
-      analysis_time = zorvane::utils::normalize_us_market_end_date(analysis_time);
-    }
+    // A code of no known market ("") closes with Shanghai.
+    analysis_time = zorvane::utils::normalize_end_date_for_market(
+        analysis_time, zorvane::utils::get_market_type(stock_code).value_or(""));
     if (analysis_time != input_date) {
       logger.info("日期已从 %s 调整为 %s (由于市场未收盘或非交易日)", input_date, analysis_time);
     }
@@ -94,13 +65,5 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int status = 0;
-  try {
-    status = run(argc, argv);
-  } catch (const std::exception& e) {
-    print_error(e);
-    status = 1;
-  }
-  zorvane::utils::shutdown_logging();
-  return status;
+  return apps::run_program("kelvo", run, argc, argv);
 }

@@ -19,12 +19,12 @@
 #include <string>
 #include <vector>
 
+#include "apps/common/program.hpp"
 #include "apps/scan/scan_output.hpp"
 #include "apps/scan/scan_pool.hpp"
 #include "apps/scan/scan_run.hpp"
 #include "strategy/radar/opportunity_radar_selector.hpp"
 #include "zorvane/utils/dates.hpp"
-#include "zorvane/utils/env.hpp"
 #include "zorvane/utils/logger.hpp"
 
 namespace {
@@ -47,11 +47,7 @@ void report_failures(const std::vector<scan::Failure>& failures) {
 }
 
 int run(int argc, char** argv) {
-  try {
-    zorvane::utils::load_zorvane_env();
-  } catch (const std::exception&) {
-    // Running without the project's .env is fine.
-  }
+  apps::load_env_quietly();
 
   CLI::App app{"股票池筛选：机会雷达三段结果，或技术选股器的通过列表", "scan"};
   std::string pool_file, market, date, selector = "radar", format = "text", log_level = "WARNING";
@@ -66,12 +62,7 @@ int run(int argc, char** argv) {
   app.add_option("--format", format, "text（默认）/ json")->check(CLI::IsMember({"text", "json"}));
   app.add_option("--log-level", log_level, "DEBUG / INFO / WARNING（默认）/ ERROR")
       ->check(CLI::IsMember({"DEBUG", "INFO", "WARNING", "ERROR"}, CLI::ignore_case));
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    // CLI11 has its own exit codes; a usage error is status 2, help is 0.
-    return app.exit(e) == 0 ? 0 : 2;
-  }
+  if (auto status = apps::parse_command_line(app, argc, argv)) return *status;
   if (pool_opt->count() == 0 && market_opt->count() == 0)
     return usage_error("one of --pool FILE or --market A|HK|US|ETF is required");
 

@@ -7,18 +7,15 @@
 
 #include <CLI/CLI.hpp>
 
-#include <exception>
 #include <filesystem>
-#include <iostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "apps/common/program.hpp"
 #include "apps/tarsen/analyze_market.hpp"
-#include "candlex/market_data.hpp"
 #include "zorvane/market/market_dates.hpp"
 #include "zorvane/utils/dates.hpp"
-#include "zorvane/utils/env.hpp"
 #include "zorvane/utils/logger.hpp"
 #include "zorvane/utils/text.hpp"
 
@@ -30,23 +27,8 @@ namespace {
 
 using zorvane::utils::logger;
 
-// The error and every error nested in it, one per line.
-void print_error(const std::exception& e, int depth = 0) {
-  std::cerr << (depth == 0 ? "tarsen: error: " : "  caused by: ") << e.what() << '\n';
-  try {
-    std::rethrow_if_nested(e);
-  } catch (const std::exception& inner) {
-    print_error(inner, depth + 1);
-  } catch (...) {
-  }
-}
-
 int run(int argc, char** argv) {
-  try {
-    zorvane::utils::load_zorvane_env();
-  } catch (const std::exception&) {
-    // Running without the project's .env is fine.
-  }
+  apps::load_env_quietly();
 
   CLI::App app{"大盘环境 AI 简报（与个股分析注入的大盘判断同源）", "tarsen"};
   std::string market;
@@ -58,12 +40,7 @@ int run(int argc, char** argv) {
   app.add_option("-t,--analysis_time", analysis_time, "截止日，格式 YYYY-MM-DD（默认：今天）")
       ->capture_default_str();
   app.add_flag("--force", force, "删除该日该市场的磁盘缓存并重新调用 LLM");
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    // CLI11 has its own exit codes; a usage error is status 2, help is 0.
-    return app.exit(e) == 0 ? 0 : 2;
-  }
+  if (auto status = apps::parse_command_line(app, argc, argv)) return *status;
 
   zorvane::utils::setup_logging("INFO", std::filesystem::current_path() / "logs");
 
@@ -75,10 +52,7 @@ int run(int argc, char** argv) {
       logger.warning("输入日期 %s 是未来日期，退出。", analysis_time);
       return 0;
     }
-    analysis_time =
-        market_type == "US"
-            ? zorvane::utils::normalize_us_market_end_date(analysis_time)
-            : candlex::normalize_market_end_date(analysis_time, market_type == "HK" ? "HK" : "A");
+    analysis_time = zorvane::utils::normalize_end_date_for_market(analysis_time, market_type);
     if (analysis_time != entered) {
       logger.info("日期已从 %s 调整为 %s（未收盘或非交易日等）", entered, analysis_time);
     }
@@ -94,13 +68,5 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int status = 0;
-  try {
-    status = run(argc, argv);
-  } catch (const std::exception& e) {
-    print_error(e);
-    status = 1;
-  }
-  zorvane::utils::shutdown_logging();
-  return status;
+  return apps::run_program("tarsen", run, argc, argv);
 }

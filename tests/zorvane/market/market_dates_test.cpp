@@ -12,6 +12,7 @@
 namespace {
 
 using std::chrono::system_clock;
+using zorvane::utils::normalize_end_date_for_market;
 using zorvane::utils::normalize_us_market_end_date;
 
 system_clock::time_point utc(const std::string& day, int hour, int minute = 0) {
@@ -60,6 +61,24 @@ TEST_F(UsEndDate, BadTextIsAValueErrorNamingIt) {
       EXPECT_THAT(e.what(), testing::HasSubstr("'" + std::string(bad) + "'"));
     }
   }
+}
+
+TEST_F(UsEndDate, EachMarketTypeOnItsOwnCalendar) {
+  const auto later = utc("2030-01-01", 0);
+  // 2024-07-01 is a Hong Kong holiday only; 2024-07-04 a US one only.
+  EXPECT_EQ(normalize_end_date_for_market("2024-07-01", "HK", later), "2024-06-28");
+  EXPECT_EQ(normalize_end_date_for_market("2024-07-01", "A", later), "2024-07-01");
+  EXPECT_EQ(normalize_end_date_for_market("2024-07-04", "US", later), "2024-07-03");
+  EXPECT_EQ(normalize_end_date_for_market("2024-07-04", "HK", later), "2024-07-04");
+  // Funds and codes of no known market close with Shanghai (National Day week).
+  for (const char* other : {"A", "ETF", "UNKNOWN", ""})
+    EXPECT_EQ(normalize_end_date_for_market("2024-10-03", other, later), "2024-09-30") << other;
+  // Each at its own close: Shanghai 07:00 UTC, Hong Kong 08:00 UTC, New York 20:00 UTC (EDT).
+  const auto at = utc("2024-06-28", 7, 30);
+  EXPECT_EQ(normalize_end_date_for_market("2024-06-28", "A", at), "2024-06-28");
+  EXPECT_EQ(normalize_end_date_for_market("2024-06-28", "HK", at), "2024-06-27");
+  EXPECT_EQ(normalize_end_date_for_market("2024-06-28", "US", at), "2024-06-27");
+  EXPECT_THROW(normalize_end_date_for_market("2024/06/28", "HK", at), std::invalid_argument);
 }
 
 }  // namespace
