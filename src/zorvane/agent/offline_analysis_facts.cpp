@@ -6,6 +6,7 @@
 #include <initializer_list>
 
 #include "zorvane/agent/offline_analysis_plan.hpp"
+#include "zorvane/agent/offline_prompt_text.hpp"
 #include "zorvane/utils/json.hpp"
 #include "zorvane/utils/text.hpp"
 
@@ -14,31 +15,6 @@ namespace zorvane::agent::offline {
 namespace {
 
 using utils::trim;
-
-// The text between "<tag>" and "</tag>", or nullopt.
-std::optional<std::string_view> tagged(std::string_view text, std::string_view tag) {
-  const std::string open = "<" + std::string(tag) + ">";
-  const std::string close = "</" + std::string(tag) + ">";
-  auto b = text.find(open);
-  if (b == std::string_view::npos) return std::nullopt;
-  b += open.size();
-  auto e = text.find(close, b);
-  if (e == std::string_view::npos) return std::nullopt;
-  return trim(text.substr(b, e - b));
-}
-
-// The rest of the first line that starts with `label` (after trimming), or "".
-std::string line_value(std::string_view text, std::string_view label) {
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    auto nl = text.find('\n', pos);
-    auto line = trim(text.substr(pos, nl == std::string_view::npos ? nl : nl - pos));
-    if (line.substr(0, label.size()) == label) return std::string(trim(line.substr(label.size())));
-    if (nl == std::string_view::npos) break;
-    pos = nl + 1;
-  }
-  return {};
-}
 
 double to_number(std::string_view text) {
   std::string s(trim(text));

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "zorvane/agent/offline_prompt_text.hpp"
 #include "zorvane/agent/offline_writers.hpp"
 #include "zorvane/utils/text.hpp"
 
@@ -16,53 +17,16 @@ namespace zorvane::agent {
 
 namespace {
 
+using offline::line_value;
+using offline::lines_of;
+using offline::tag_block;
 using utils::trim;
 
-// The text between the lines "<tag>" and "</tag>", or nullopt when the prompt has no such block.
-std::optional<std::string_view> block(std::string_view text, std::string_view tag) {
-  const std::string open = "<" + std::string(tag) + ">";
-  const std::string close = "</" + std::string(tag) + ">";
-  auto b = text.find(open);
-  if (b == std::string_view::npos) return std::nullopt;
-  b += open.size();
-  auto e = text.find(close, b);
-  if (e == std::string_view::npos) return std::nullopt;
-  return text.substr(b, e - b);
-}
-
-std::vector<std::string_view> lines_of(std::string_view text) {
-  std::vector<std::string_view> out;
-  std::size_t pos = 0;
-  while (pos <= text.size()) {
-    auto nl = text.find('\n', pos);
-    if (nl == std::string_view::npos) {
-      out.push_back(text.substr(pos));
-      break;
-    }
-    out.push_back(text.substr(pos, nl - pos));
-    pos = nl + 1;
-  }
-  return out;
-}
-
-bool starts_with(std::string_view s, std::string_view p) {
-  return s.substr(0, p.size()) == p;
-}
-
-// The value after "<label>" on the first line of `text` that starts with it.
-std::optional<std::string> field(std::string_view text, std::string_view label) {
-  for (auto line : lines_of(text)) {
-    auto t = trim(line);
-    if (starts_with(t, label)) return std::string(trim(t.substr(label.size())));
-  }
-  return std::nullopt;
-}
-
-std::string require(std::optional<std::string> value, std::string_view what) {
-  if (!value || value->empty()) {
+std::string require(std::string value, std::string_view what) {
+  if (value.empty()) {
     throw std::runtime_error("offline brief writer: the prompt has no " + std::string(what));
   }
-  return *value;
+  return value;
 }
 
 // One "- **<name>**：<body>" fact line of the authoritative facts.
@@ -75,7 +39,7 @@ std::vector<Fact> parse_facts(std::string_view facts_block) {
   std::vector<Fact> out;
   for (auto line : lines_of(facts_block)) {
     auto t = trim(line);
-    if (!starts_with(t, "- **")) continue;
+    if (!t.starts_with("- **")) continue;
     auto name_end = t.find("**：", 4);
     if (name_end == std::string_view::npos) continue;
     out.push_back({std::string(t.substr(4, name_end - 4)),
@@ -174,7 +138,7 @@ std::optional<Horizon> parse_horizon(const std::vector<std::string_view>& lines,
   const std::string head = "- " + std::string(freq) + "线：温度 **";
   for (std::size_t i = 0; i < lines.size(); ++i) {
     auto t = trim(lines[i]);
-    if (!starts_with(t, head)) continue;
+    if (!t.starts_with(head)) continue;
     Horizon h;
     auto rest = t.substr(head.size());
     auto star = rest.find("**");
@@ -197,8 +161,8 @@ std::optional<Horizon> parse_horizon(const std::vector<std::string_view>& lines,
     h.direction = parts[2];
     for (std::size_t k = i + 1; k < lines.size(); ++k) {
       auto sub = trim(lines[k]);
-      if (starts_with(sub, "- ") && !starts_with(sub, "- 温区") && !starts_with(sub, "- 趋势") &&
-          !starts_with(sub, "- 子因子")) {
+      if (sub.starts_with("- ") && !sub.starts_with("- 温区") && !sub.starts_with("- 趋势") &&
+          !sub.starts_with("- 子因子")) {
         break;
       }
       auto g = sub.find("战术总方针：");
@@ -232,17 +196,17 @@ std::string sentiment_sentence(std::string_view raw_data) {
 }  // namespace
 
 std::optional<std::string> offline_brief_reply(std::string_view /*system*/, std::string_view user) {
-  auto verdict = block(user, "authoritative_verdict");
-  auto table = block(user, "core_index_table");
+  auto verdict = tag_block(user, "authoritative_verdict");
+  auto table = tag_block(user, "core_index_table");
   if (!verdict || !table) return std::nullopt;  // not a brief prompt
-  auto context = block(user, "market_context").value_or("");
-  auto facts_block = block(user, "authoritative_facts").value_or("");
-  auto raw = block(user, "market_raw_data").value_or("");
+  auto context = tag_block(user, "market_context").value_or("");
+  auto facts_block = tag_block(user, "authoritative_facts").value_or("");
+  auto raw = tag_block(user, "market_raw_data").value_or("");
 
-  auto label = require(field(context, "- **市场范围**："), "market label");
-  auto bias = require(field(*verdict, "- **bias（研判方向）**："), "bias");
-  auto strength = require(field(*verdict, "- **强度**："), "strength");
-  auto strategy = require(field(*verdict, "- **策略指引**："), "strategy");
+  auto label = require(line_value(context, "- **市场范围**："), "market label");
+  auto bias = require(line_value(*verdict, "- **bias（研判方向）**："), "bias");
+  auto strength = require(line_value(*verdict, "- **强度**："), "strength");
+  auto strategy = require(line_value(*verdict, "- **策略指引**："), "strategy");
 
   // The market name is the label without its bracketed index list: "A 股大盘".
   auto bracket = label.find("（");
@@ -251,7 +215,7 @@ std::optional<std::string> offline_brief_reply(std::string_view /*system*/, std:
   std::string table_text;
   for (auto line : lines_of(*table)) {
     auto t = trim(line);
-    if (t.empty() || starts_with(t, "（请原样保留")) continue;
+    if (t.empty() || t.starts_with("（请原样保留")) continue;
     table_text += (table_text.empty() ? "" : "\n") + std::string(t);
   }
 
@@ -269,7 +233,7 @@ std::optional<std::string> offline_brief_reply(std::string_view /*system*/, std:
   out += "**▋ 核心指数动态**\n" + table_text + "\n> **关键解读**：\n";
   for (const auto& b : bullets) out += b + "\n";
   out += "\n---\n\n";
-  if (starts_with(label, "A 股")) {
+  if (label.starts_with("A 股")) {
     out += "**▋ 情绪温度计**\n" + sentiment_sentence(raw) + "\n\n---\n\n";
   }
   out += "**▋ 风险提示**\n⚠️ **风险**：" + risk(bias);

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "zorvane/agent/offline_prompt_text.hpp"
 #include "zorvane/agent/offline_writers.hpp"
 #include "zorvane/utils/json.hpp"
 #include "zorvane/utils/text.hpp"
@@ -15,20 +16,10 @@ namespace zorvane::agent {
 
 namespace {
 
+using offline::tagged;
 using utils::trim;
 
 constexpr std::string_view kMissing = "报告未提及";
-
-std::optional<std::string_view> tagged(std::string_view text, std::string_view tag) {
-  const std::string open = "<" + std::string(tag) + ">";
-  const std::string close = "</" + std::string(tag) + ">";
-  auto b = text.find(open);
-  if (b == std::string_view::npos) return std::nullopt;
-  b += open.size();
-  auto e = text.find(close, b);
-  if (e == std::string_view::npos) return std::nullopt;
-  return trim(text.substr(b, e - b));
-}
 
 // The rest of the first line holding `label`, or "".
 std::string after(std::string_view text, std::string_view label) {
