@@ -165,8 +165,9 @@ std::string safe_json_dumps(const rapidjson::Value& value, bool ensure_ascii, in
 
 rapidjson::Document parse_json(std::string_view text) {
   rapidjson::Document doc;
-  doc.Parse<rapidjson::kParseNanAndInfFlag | rapidjson::kParseFullPrecisionFlag>(text.data(),
-                                                                                text.size());
+  // Iterative parsing: a deeply nested body (say, from a model API) must not exhaust the stack.
+  doc.Parse<rapidjson::kParseNanAndInfFlag | rapidjson::kParseFullPrecisionFlag |
+            rapidjson::kParseIterativeFlag>(text.data(), text.size());
   if (doc.HasParseError()) {
     throw std::invalid_argument(std::string("invalid JSON at offset ") +
                                 std::to_string(doc.GetErrorOffset()) + ": " +

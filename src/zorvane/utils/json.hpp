@@ -17,7 +17,8 @@ using JsonAllocator = rapidjson::Document::AllocatorType;
 std::string safe_json_dumps(const rapidjson::Value& value, bool ensure_ascii = false,
                             int indent = -1);
 
-// Parses JSON text, accepting NaN/Infinity literals and reading numbers at full precision.
+// Parses JSON text, accepting NaN/Infinity literals and reading numbers at full precision,
+// without recursion (nesting depth is bounded only by memory).
 // Throws std::invalid_argument naming the error offset when the text is not JSON.
 rapidjson::Document parse_json(std::string_view text);
 

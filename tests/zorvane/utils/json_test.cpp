@@ -112,6 +112,17 @@ TEST(ParseJson, ErrorsNameTheOffset) {
   }
 }
 
+TEST(ParseJson, DeepNestingNeitherCrashesNorRecurses) {
+  // A million levels would overflow any thread's stack in a recursive parser.
+  const std::size_t depth = 1'000'000;
+  std::string deep(depth, '[');
+  EXPECT_THROW(zu::parse_json(deep), std::invalid_argument);  // unterminated
+  deep.append(depth, ']');
+  auto doc = zu::parse_json(deep);
+  ASSERT_TRUE(doc.IsArray());
+  EXPECT_EQ(doc.Size(), 1u);
+}
+
 TEST(JsonBuilders, SetReplacesFirstAndFindToleratesNonObjects) {
   auto d = object();
   auto& a = d.GetAllocator();
