@@ -216,7 +216,7 @@ morvik::RadarPool sample_pool(std::size_t n) {
   morvik::RadarPool pool;
   const auto through = candlex::sample_first_day() + std::chrono::days{700};
   for (std::size_t i = 0; i < n; ++i) {
-    char code[16];
+    char code[32];  // room for any size_t, so the format cannot truncate
     std::snprintf(code, sizeof code, "sh.60%04zu", i);
     candlex::SampleSecurity s{code, "样本", candlex::SampleKind::stock, 10.0 + i % 7, 0.025, 1e7};
     pool[code] = {s.name, candlex::generate_sample_bars(s, through).tail(250)};
