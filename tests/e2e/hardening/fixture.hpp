@@ -10,10 +10,15 @@
 #include <string>
 #include <vector>
 
-#include "e2e/hardening/process.hpp"
+#include "support/child_process.hpp"
 #include "support/temp_dir.hpp"
 
 namespace hardening {
+
+using support::Child;
+using support::Env;
+using support::Finished;
+using support::run;
 
 namespace fs = std::filesystem;
 
