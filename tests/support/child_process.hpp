@@ -1,5 +1,5 @@
 #pragma once
-// Child processes for the hardening tests: started without waiting (so several run at once),
+// Child processes for the end-to-end tests: started without waiting (so several run at once),
 // then collected with a deadline after which the child is killed and reported as hung.
 
 #include <fcntl.h>
@@ -22,7 +22,7 @@
 
 extern char** environ;
 
-namespace hardening {
+namespace support {
 
 using Env = std::map<std::string, std::optional<std::string>>;
 
@@ -156,4 +156,4 @@ inline Finished run(const std::string& exe, const std::vector<std::string>& args
   return child.wait(limit);
 }
 
-}  // namespace hardening
+}  // namespace support
