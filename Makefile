@@ -2,7 +2,9 @@
 BUILD ?= build
 JOBS ?= 2
 WERROR := $(if $(ZV_WERROR),-DZV_WERROR=$(ZV_WERROR),)
-CMAKE_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(WERROR)
+# ccache, where installed, lets several checkouts share one compile cache.
+LAUNCHER := $(if $(shell command -v ccache 2>/dev/null),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache,)
+CMAKE_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(WERROR) $(LAUNCHER)
 
 .PHONY: deps configure build test demo bench sanitize fuzz clean
 
@@ -26,7 +28,7 @@ bench: configure
 	./scripts/run-benchmarks $(BUILD)
 
 sanitize: deps
-	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZV_SANITIZE=ON $(WERROR)
+	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZV_SANITIZE=ON $(WERROR) $(LAUNCHER)
 	cmake --build build-asan -j$(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j$(JOBS) --timeout 900
 
