@@ -15,6 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 class BacktestE2e : public ::testing::Test {
  protected:
@@ -56,6 +57,7 @@ TEST_F(BacktestE2e, WalkForwardIntoItsOwnRootThenJson) {
                    user_env(), d, std::chrono::seconds(240));
   ASSERT_EQ(gen.status, 0) << gen.err;
   EXPECT_THAT(gen.err, HasSubstr("[回测生成] 完成：计划 10，已分析 10，当日无K线 0，失败 0"));
+  EXPECT_THAT(gen.err, Not(HasSubstr("Kafka")));  // no delivery was attempted
   EXPECT_THAT(gen.out, HasSubstr("全部"));
   EXPECT_THAT(gen.out, HasSubstr("置信度校准"));
   EXPECT_TRUE(fs::exists(d / "gen" / "reports.db"));
