@@ -66,7 +66,11 @@ std::vector<DecisionResult> evaluate_all(const std::vector<StoredDecision>& deci
     DecisionResult r{d, market_rules(d.code, d.name, d.market), {}};
     const Bars* bars = cache.get(d.code);
     const Bars* index = nullptr;
-    if (!d.market.empty()) index = cache.get(candlex::calendar_index_of(d.market));
+    try {
+      if (!d.market.empty()) index = cache.get(candlex::calendar_index_of(d.market));
+    } catch (const std::invalid_argument&) {
+      // A stored market type of no known market has no index baseline.
+    }
     std::optional<Day> day;
     try {
       day = zorvane::utils::parse_iso_date(d.analysis_date);

@@ -18,6 +18,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "apps/common/program.hpp"
 #include "apps/kelvo/analyze_stock.hpp"
@@ -138,7 +139,13 @@ int run(int argc, char** argv) {
     std::cerr << "backtest: error: 生成目录不能是当前的报告目录: " << root.string() << "\n";
     return 2;
   }
-  const auto pool = scan::read_pool_file(*o.pool);
+  std::vector<scan::PoolEntry> pool;
+  try {
+    pool = scan::read_pool_file(*o.pool);
+  } catch (const std::exception& e) {  // unreadable file or a line that is not a code
+    std::cerr << "backtest: error: " << e.what() << "\n";
+    return 2;
+  }
   backtest::isolate_generation_environment(root);
   ::setenv("LLM_CLIENT_TYPE", o.client.c_str(), 1);
   zorvane::utils::setup_logging("WARNING", root / "logs");
