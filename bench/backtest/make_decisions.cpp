@@ -3,14 +3,16 @@
 // (default 10000) stored decisions on the sample stocks and funds, made on their bar dates
 // from 2018 to 2024: about 70% buys (entry around the close, stop 4% below, targets 5% and
 // 9% above) and 30% waits, holding periods of 3-20 trading days, all three confidence levels.
-// Seeded, so every run writes the same rows.
+// One decision per security and day; seeded, so every run writes the same rows.
 
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <iostream>
 #include <random>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "candlex/sample_market.hpp"
@@ -61,6 +63,8 @@ int main(int argc, char** argv) {
         "llm_model, report, summary, decision, created_at) VALUES (?, ?, ?, ?, ?, ?, '', '', ?, "
         "'2025-01-01T00:00:00Z')");
     std::mt19937 rng(42);
+    // One decision per (security, day), so every row is evaluated (none superseded).
+    std::set<std::pair<const candlex::SampleSecurity*, std::size_t>> used;
     const char* confidences[] = {"高", "中", "低"};
     const char* buys[] = {"强烈买入", "建议买入", "谨慎买入"};
     for (int i = 0; i < count; ++i) {
@@ -69,7 +73,7 @@ int main(int argc, char** argv) {
       std::size_t row;
       do {
         row = rng() % dates.size();
-      } while (dates[row] < first);
+      } while (dates[row] < first || !used.insert({s.security, row}).second);
       const double close = s.bars.col("close")[row];
       const bool buy = rng() % 10 < 7;
       const std::string market = s.security->kind == candlex::SampleKind::fund ? "ETF"
