@@ -1,6 +1,7 @@
 #include "backtest/report_output.hpp"
 
 #include <cmath>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <sstream>
@@ -141,7 +142,13 @@ std::vector<Dimension> dimensions(const Aggregates& a) {
 
 rapidjson::Value json_cell(const Cell& c, zorvane::utils::JsonAllocator& alloc) {
   if (auto s = std::get_if<std::string>(&c)) return zorvane::utils::json_string(*s, alloc);
-  if (auto d = std::get_if<double>(&c)) return rapidjson::Value(*d);
+  if (auto d = std::get_if<double>(&c)) {
+    // Counts, days and whole prices as integers: 8, not 8.0.
+    if (*d == std::floor(*d) && std::fabs(*d) < 1e15) {
+      return rapidjson::Value(static_cast<std::int64_t>(*d));
+    }
+    return rapidjson::Value(*d);
+  }
   if (auto b = std::get_if<bool>(&c)) return rapidjson::Value(*b);
   return rapidjson::Value(rapidjson::kNullType);
 }

@@ -80,7 +80,7 @@ TEST_F(BacktestE2e, WalkForwardIntoItsOwnRootThenJson) {
     EXPECT_TRUE(row["forward_return_pct"].IsNumber());
     EXPECT_TRUE(row["index_pct"].IsNumber());
   }
-  EXPECT_EQ(doc["aggregates"]["overall"]["decisions"].GetDouble(), 10.0);
+  EXPECT_EQ(doc["aggregates"]["overall"]["decisions"].GetInt(), 10);
   // Running the generation again finds every report stored and adds none.
   auto again = support::run(
       BACKTEST_EXE,
