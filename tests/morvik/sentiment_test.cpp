@@ -21,6 +21,7 @@
 #include "support/temp_dir.hpp"
 #include "zorvane/utils/json.hpp"
 #include "zorvane/utils/log_capture.hpp"
+#include "zorvane/utils/text.hpp"
 
 namespace {
 
