@@ -223,7 +223,7 @@ TEST_F(ModelFaults, HostileErrorBodiesReachNeitherTerminalNorLogRaw) {
   EXPECT_EQ(stub.request_count(), 2u);
   const std::string log_file = slurp(work.path() / "logs" / "zorvane.log");
   ASSERT_THAT(log_file, HasSubstr("[LLM] 请求失败"));  // the retry warning went to the file
-  for (const std::string* text : {&r.err, &log_file}) {
+  for (const std::string* text : {static_cast<const std::string*>(&r.err), &log_file}) {
     for (std::size_t i = 0; i + 5 <= key.size(); ++i)
       EXPECT_THAT(*text, Not(HasSubstr(key.substr(i, 5))));
     EXPECT_THAT(*text, Not(HasSubstr("\x1b"))) << "raw ESC";
