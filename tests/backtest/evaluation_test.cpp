@@ -7,27 +7,18 @@
 
 #include <map>
 
+#include "backtest/bars_fixture.hpp"
 #include "zorvane/utils/dates.hpp"
 
 namespace {
 
 candlex::BarTable rising(double from, std::size_t n) {
-  std::vector<backtest::Day> dates;
-  std::vector<double> o, h, l, c;
+  std::vector<backtest_test::Ohlc> rows;
   for (std::size_t i = 0; i < n; ++i) {
-    dates.push_back(zorvane::utils::parse_iso_date("2024-03-01") + std::chrono::days{i});
     const double p = from + static_cast<double>(i);
-    o.push_back(p);
-    h.push_back(p + 0.5);
-    l.push_back(p - 0.5);
-    c.push_back(p + 0.25);
+    rows.push_back({p, p + 0.5, p - 0.5, p + 0.25});
   }
-  candlex::BarTable t(dates);
-  t.set("open", o);
-  t.set("high", h);
-  t.set("low", l);
-  t.set("close", c);
-  return t;
+  return backtest_test::table_of(rows, zorvane::utils::parse_iso_date("2024-03-01"));
 }
 
 backtest::StoredDecision wait_on(const std::string& code, const std::string& market,

@@ -7,6 +7,7 @@
 #include <array>
 #include <vector>
 
+#include "backtest/bars_fixture.hpp"
 #include "zorvane/utils/dates.hpp"
 
 namespace {
@@ -20,28 +21,14 @@ using backtest::Outcome;
 using backtest::Status;
 using zorvane::utils::iso_date;
 
-using Ohlc = std::array<double, 4>;  // open, high, low, close
+using backtest_test::Ohlc;
 const backtest::Day kDay0 = zorvane::utils::parse_iso_date("2024-03-01");
 const MarketRules kUs{"无", 0, false};  // no limits, exits on the fill day allowed
 const MarketRules kMainBoard{"主板10%", 0.10, true};
 
 // Bar 0 is the analysis day; bar i is i calendar days later.
 candlex::BarTable table_of(const std::vector<Ohlc>& rows) {
-  std::vector<backtest::Day> dates;
-  std::vector<double> o, h, l, c;
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    dates.push_back(kDay0 + std::chrono::days{i});
-    o.push_back(rows[i][0]);
-    h.push_back(rows[i][1]);
-    l.push_back(rows[i][2]);
-    c.push_back(rows[i][3]);
-  }
-  candlex::BarTable t(dates);
-  t.set("open", o);
-  t.set("high", h);
-  t.set("low", l);
-  t.set("close", c);
-  return t;
+  return backtest_test::table_of(rows, kDay0);
 }
 
 std::string day(int i) {
