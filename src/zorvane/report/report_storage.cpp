@@ -3,7 +3,7 @@
 #include <ctime>
 #include <stdexcept>
 
-#include "zorvane/report/atomic_file.hpp"
+#include "zorvane/utils/atomic_file.hpp"
 #include "zorvane/report/report_root.hpp"
 #include "zorvane/report/sqlite_db.hpp"
 #include "zorvane/utils/dates.hpp"
@@ -176,7 +176,7 @@ std::int64_t ReportStorage::save_stock_report(const StockReport& report) {
   const std::string client = utils::to_lower(report.llm_client_type);
 
   // The readable copy first: if the database write then fails, the next run rewrites it.
-  write_file_atomic(root_ / report.analysis_date / (report.code + "_" + client + ".md"),
+  utils::write_file_atomic(root_ / report.analysis_date / (report.code + "_" + client + ".md"),
                     report_markdown(report, created_at));
 
   std::lock_guard lock(mutex_);
