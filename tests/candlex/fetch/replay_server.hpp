@@ -116,7 +116,7 @@ class Server {
     std::lock_guard lock(mutex_);
     listing_ = std::move(rows);
   }
-  // Requests seen, as "eastmoney <secid> beg=<beg>" or "tencent <param>".
+  // Requests seen, as "eastmoney <secid> beg=<beg>[ lmt=<n>]" or "tencent <param>".
   std::vector<std::string> log() const {
     std::lock_guard lock(mutex_);
     return log_;
@@ -140,7 +140,8 @@ class Server {
     std::lock_guard lock(mutex_);
     const auto secid = q.get_param_value("secid");
     const auto beg = q.get_param_value("beg");
-    log_.push_back("eastmoney " + secid + " beg=" + beg);
+    log_.push_back("eastmoney " + secid + " beg=" + beg +
+                   (q.has_param("lmt") ? " lmt=" + q.get_param_value("lmt") : ""));
     if (east_mode_ == Mode::error_503_once) {
       east_mode_ = Mode::normal;
       r.status = 503;

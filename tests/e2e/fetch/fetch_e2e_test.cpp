@@ -100,6 +100,31 @@ TEST_F(Fetch, FilledCenterServesTarsenAndKelvo) {
   EXPECT_THAT(run.err, HasSubstr("holds qfq bars; --adjust hfq would mix adjustments"));
 }
 
+TEST_F(Fetch, WholeUsMarketFromTheListKeepsExchangeNumbers) {
+  for (const auto& [secid, tencent_code] : {std::pair{"100.SPX", "usINX"},
+                                            {"100.NDX", "usIXIC"},
+                                            {"100.DJIA", "usDJI"},
+                                            {"106.IBM", "usIBM.N"},
+                                            {"105.AAPL", "usAAPL.OQ"}})
+    server.put({secid, tencent_code, "", replay::walk(days_ago(60), last_, 100, 1e6)});
+  server.set_listing({{"IBM", "106", "国际商业机器"}});
+  auto run = fetch({"--center", center.string(), "--market", "US", "--all"});
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_THAT(run.out, HasSubstr("4 codes"));
+  EXPECT_THAT(slurp(center / "names.csv"), HasSubstr("us.IBM,国际商业机器"));
+  // A ticker missing from the list is found by probing the exchanges; both numbers are kept.
+  run = fetch({"--center", center.string(), "--codes", "AAPL.US"});
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  const auto config = slurp(center / "center.json");
+  EXPECT_THAT(config, HasSubstr("\"IBM\": \"106\""));
+  EXPECT_THAT(config, HasSubstr("\"AAPL\": \"105\""));
+  server.clear_log();
+  run = fetch({"--center", center.string(), "--codes", "us.AAPL"});
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  for (const auto& line : server.log())
+    EXPECT_THAT(line, ::testing::Not(::testing::EndsWith(" lmt=1")));
+}
+
 TEST_F(Fetch, BadInputEndsWithStatusTwo) {
   const auto file = work.path() / "a-file";
   std::ofstream(file) << "x";
