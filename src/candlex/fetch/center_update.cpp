@@ -216,20 +216,20 @@ CodeReport CenterUpdater::update(const std::string& code) {
     }
     return got;
   };
-  auto write = [&](const std::vector<DailyBar>& bars) {
-    zorvane::utils::write_file_atomic(path, daily_csv(bars));
+  // Replaces the file with the whole fetched history.
+  auto replace = [&](Outcome outcome, const Fetched& got) {
+    zorvane::utils::write_file_atomic(path, daily_csv(got.reply.bars));
+    remember_name(code, got.reply.name);
+    report.outcome = outcome;
+    report.bars = got.reply.bars.size();
+    report.source = got.source;
+    return report;
   };
 
   try {
     if (stored.empty()) {
       auto got = whole(options_.start);
-      if (!got) return report;
-      write(got->reply.bars);
-      remember_name(code, got->reply.name);
-      report.outcome = Outcome::created;
-      report.bars = got->reply.bars.size();
-      report.source = got->source;
-      return report;
+      return got ? replace(Outcome::created, *got) : report;
     }
 
     const DailyBar last = stored.back();
@@ -246,7 +246,7 @@ CodeReport CenterUpdater::update(const std::string& code) {
         return report;
       }
       stored.insert(stored.end(), fresh.begin(), fresh.end());
-      write(stored);
+      zorvane::utils::write_file_atomic(path, daily_csv(stored));
       report.outcome = Outcome::updated;
       report.bars = fresh.size();
       return report;
@@ -256,13 +256,7 @@ CodeReport CenterUpdater::update(const std::string& code) {
     std::optional<Day> from = options_.start;
     if (from && stored.front().date < *from) from = stored.front().date;
     auto full = whole(from);
-    if (!full) return report;
-    write(full->reply.bars);
-    remember_name(code, full->reply.name);
-    report.outcome = Outcome::restated;
-    report.bars = full->reply.bars.size();
-    report.source = full->source;
-    return report;
+    return full ? replace(Outcome::restated, *full) : report;
   } catch (const AllSourcesBlocked&) {
     throw;
   } catch (const std::runtime_error& e) {
