@@ -186,7 +186,7 @@ TEST_F(Fetch, FailuresAreSummarisedAndAKilledRunTearsNoFile) {
   for (const char* secid :
        {"1.000001", "0.399001", "0.399006", "1.000688", "1.000300", "1.000905", "1.600519"})
     server.restate(secid, 0.95);
-  server.set_delay(std::chrono::milliseconds(40));
+  server.set_delay(std::chrono::milliseconds(100));
   auto e = env();
   support::Child child(CANDLEX_FETCH_EXE, {"--center", center.string(), "--codes", "sh.600519"}, e,
                        work.path());
