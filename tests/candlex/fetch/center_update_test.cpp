@@ -56,6 +56,7 @@ class CenterUpdate : public ::testing::Test {
     o.center = center.path();
     o.now = now;
     o.start = start;
+    o.jobs = jobs;
     CenterUpdater updater(o, {&east, &tx}, [this](const std::string& w) { warnings.push_back(w); });
     auto report = updater.run(codes);
     names = updater.names();
@@ -71,6 +72,7 @@ class CenterUpdate : public ::testing::Test {
   HttpClient http{HttpOptions{std::chrono::milliseconds(0), 1, std::chrono::milliseconds(5000)}};
   UsPrefixes prefixes;
   std::optional<candlex::Day> start;
+  int jobs = 1;
   std::vector<std::string> warnings;
   std::map<std::string, std::string> names;
 };
@@ -192,8 +194,9 @@ TEST_F(CenterUpdate, FailuresKeepStoredFilesAndDoNotBlock) {
 
 TEST_F(CenterUpdate, NamesAreMergedKeepingOldOnes) {
   std::ofstream(center / "names.csv") << "code,name\nsh.600519,旧名\nsz.000002,\"万科A, 地产\"\n";
-  auto r = run({"sh.600519", "sh.000001"}, at("2024-06-28", 8));
-  ASSERT_EQ(r.codes[0].outcome, Outcome::created);
+  jobs = 3;
+  auto r = run({"sh.600519", "sh.000001", "sh.000300", "sz.399001"}, at("2024-06-28", 8));
+  for (const auto& c : r.codes) EXPECT_EQ(c.outcome, Outcome::created) << c.code;
   merge_names(center.path(), names);
   candlex::clear_center_cache();
   auto merged = *candlex::load_center_names(center.path());

@@ -141,6 +141,26 @@ TEST(TencentParse, VolumeAndAmountUnitsByBoard) {
   EXPECT_GT(c.bars[0].amount / c.bars[0].volume, c.bars[0].low);
 }
 
+TEST(SourceUnits, FundAndBeijingVolumesAreTakenAsLots) {
+  // Constructed rows: no public source states these units. ETF volumes are taken as lots like
+  // A shares on both sources, and Beijing shares as lots like the other mainland boards;
+  // check each once against a live reply (amount / shares must lie within the day's range).
+  const char* east =
+      R"({"data":{"klines":["2026-06-03,3.000,3.050,3.080,2.990,1000000,302000000.00"]}})";
+  for (const char* code : {"510050", "159915", "bj.430047"}) {
+    auto k = eastmoney::parse_kline(east, eastmoney::volume_factor(code));
+    ASSERT_EQ(k.bars.size(), 1u);
+    EXPECT_DOUBLE_EQ(k.bars[0].volume, 1e8) << code;
+  }
+  const std::string tx =
+      R"({"code":0,"msg":"","data":{"sh510050":{"qfqday":[["2026-06-03","3.000","3.050","3.080","2.990","1000000.000"]]}}})";
+  auto t = tencent::parse_kline(tx, "510050", "sh510050", Adjust::qfq);
+  ASSERT_EQ(t.bars.size(), 1u);
+  EXPECT_DOUBLE_EQ(t.bars[0].volume, 1e8);
+  EXPECT_DOUBLE_EQ(tencent::volume_factor("bj.430047"), 100);
+  EXPECT_DOUBLE_EQ(tencent::volume_factor("hk.00700"), 1);
+}
+
 TEST(TencentParse, ParamErrorMissingCodeAndBrokenBodies) {
   EXPECT_TRUE(tencent::parse_kline(R"({"code":0,"msg":"param error","data":[]})", "sh.600519",
                                    "sh600519", Adjust::qfq)
