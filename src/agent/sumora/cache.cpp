@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "zorvane/report/atomic_file.hpp"
+#include "zorvane/utils/atomic_file.hpp"
 #include "zorvane/utils/dates.hpp"
 #include "zorvane/utils/env.hpp"
 #include "zorvane/utils/logger.hpp"
@@ -197,10 +197,10 @@ void _save_disk_cache(const std::string& market_type, const std::string& analysi
   auto path = _cache_path(market_type, analysis_date);
   try {
     // A rename replaces whatever stood there (a symbolic link itself, never its target).
-    zorvane::report::write_file_atomic(path, content);
+    zorvane::utils::write_file_atomic(path, content);
     if (meta && !meta->empty()) {
-      zorvane::report::write_file_atomic(_meta_cache_path(market_type, analysis_date),
-                                         meta->dumps());
+      zorvane::utils::write_file_atomic(_meta_cache_path(market_type, analysis_date),
+                                        meta->dumps());
     }
     logger.debug("[大盘 AI 简报] 写缓存 path=%s bytes=%d", path.string(),
                  zorvane::utils::char_count(content));

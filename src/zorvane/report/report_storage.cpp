@@ -2,9 +2,9 @@
 
 #include <stdexcept>
 
-#include "zorvane/report/atomic_file.hpp"
 #include "zorvane/report/claim_owner.hpp"
 #include "zorvane/report/message_id.hpp"
+#include "zorvane/utils/atomic_file.hpp"
 #include "zorvane/report/report_root.hpp"
 #include "zorvane/report/sqlite_db.hpp"
 #include "zorvane/utils/dates.hpp"
@@ -169,7 +169,7 @@ std::int64_t ReportStorage::save_stock_report(const StockReport& report) {
   const std::string payload = message_json(report, created_at, message_id);  // checks decision
 
   // The readable copy first: if the database write then fails, the next run rewrites it.
-  write_file_atomic(root_ / report.analysis_date / (report.code + "_" + client + ".md"),
+  utils::write_file_atomic(root_ / report.analysis_date / (report.code + "_" + client + ".md"),
                     report_markdown(report, created_at));
 
   return queue("stock_report", message_key(report), message_id, created_at, payload,

@@ -12,7 +12,7 @@
 
 #include "support/env_guard.hpp"
 #include "support/temp_dir.hpp"
-#include "zorvane/report/atomic_file.hpp"
+#include "zorvane/utils/atomic_file.hpp"
 #include "zorvane/report/report_root.hpp"
 #include "zorvane/report/sqlite_probe.hpp"
 #include "zorvane/utils/json.hpp"
@@ -323,8 +323,8 @@ TEST(ReportStorage, ProcessKilledAfterSaveLosesNothing) {
 TEST(AtomicFile, ReplacesWholeOrNotAtAll) {
   TempDir dir;
   auto target = dir.path() / "sub" / "file.md";
-  write_file_atomic(target, "old");
-  write_file_atomic(target, "new content");
+  zorvane::utils::write_file_atomic(target, "old");
+  zorvane::utils::write_file_atomic(target, "new content");
   EXPECT_EQ(read_file(target), "new content");
 
   // A directory in the way: the error names the path, the directory is untouched, no temp
@@ -332,7 +332,7 @@ TEST(AtomicFile, ReplacesWholeOrNotAtAll) {
   auto blocked = dir.path() / "blocked";
   std::filesystem::create_directories(blocked / "inner");
   try {
-    write_file_atomic(blocked, "x");
+    zorvane::utils::write_file_atomic(blocked, "x");
     FAIL() << "expected an error";
   } catch (const std::runtime_error& e) {
     EXPECT_NE(std::string(e.what()).find(blocked.string()), std::string::npos) << e.what();
