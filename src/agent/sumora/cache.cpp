@@ -7,6 +7,7 @@
 #include "zorvane/utils/env.hpp"
 #include "zorvane/utils/logger.hpp"
 #include "zorvane/utils/regular_file.hpp"
+#include "zorvane/utils/temp_files.hpp"
 #include "zorvane/utils/text.hpp"
 
 namespace sumora {
@@ -142,6 +143,7 @@ fs::path _cache_dir() {
     dir = root / "sumoras";
   }
   fs::create_directories(dir);
+  zorvane::utils::remove_stale_temp_files_once(dir);
   return dir;
 }
 
