@@ -31,6 +31,7 @@
 #include "candlex/fetch/tencent.hpp"
 #include "zorvane/utils/dates.hpp"
 #include "zorvane/utils/env.hpp"
+#include "zorvane/utils/temp_files.hpp"
 #include "zorvane/utils/text.hpp"
 
 namespace {
@@ -67,6 +68,9 @@ CenterConfig prepare_center(const fs::path& center, const std::string& asked, Pr
   std::error_code ec;
   fs::create_directories(center / "daily", ec);
   if (ec) throw BadInput("cannot write data center " + center.string() + ": " + ec.message());
+  // Temporary files of a run killed between writing and renaming (older than an hour).
+  zorvane::utils::remove_stale_temp_files(center / "daily");
+  zorvane::utils::remove_stale_temp_files(center);
   std::optional<CenterConfig> config;
   try {
     config = read_center_config(center);

@@ -4,9 +4,9 @@
 
 #include "zorvane/report/claim_owner.hpp"
 #include "zorvane/report/message_id.hpp"
-#include "zorvane/utils/atomic_file.hpp"
 #include "zorvane/report/report_root.hpp"
 #include "zorvane/report/sqlite_db.hpp"
+#include "zorvane/utils/atomic_file.hpp"
 #include "zorvane/utils/dates.hpp"
 #include "zorvane/utils/logger.hpp"
 #include "zorvane/utils/temp_files.hpp"
