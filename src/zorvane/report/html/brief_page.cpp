@@ -23,8 +23,8 @@ std::string brief_page_html(const report::SumoraReport& brief, const std::string
     opt.bars = 60;
     opt.emas = {20};
     opt.volume = false;
-    opt.width = 420;
-    opt.price_height = 170;
+    opt.width = 400;
+    opt.price_height = 150;
     body += "<figure class=\"chart\" data-chart=\"index\">" +
             candle_chart_svg(index.history, opt, colors) + "</figure>";
   }

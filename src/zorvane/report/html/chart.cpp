@@ -13,12 +13,12 @@ namespace zorvane::html {
 namespace {
 
 constexpr double kMarginLeft = 8;
-constexpr double kMarginRight = 76;  // price labels and level labels
-constexpr double kTitleHeight = 26;
-constexpr double kDateRow = 20;
-constexpr double kVolumeHeight = 80;
-constexpr double kNoteRow = 18;
-constexpr double kLabelGap = 12;  // least vertical distance between two level labels
+constexpr double kMarginRight = 44;  // price axis labels
+constexpr double kTitleHeight = 22;
+constexpr double kDateRow = 16;
+constexpr double kVolumeHeight = 56;
+constexpr double kNoteRow = 16;
+constexpr double kLabelGap = 11;  // least vertical distance between two level labels
 constexpr const char* kGrid = "#e9ecef";
 constexpr const char* kInk = "#495057";
 
@@ -65,7 +65,7 @@ std::string candle_chart_svg(const candlex::BarTable& history, const CandleChart
 
   if (history.empty() || !history.has("close")) {
     Svg svg(width, kTitleHeight + 60, options.title);
-    svg.text(kMarginLeft, 18, options.title, 14, kInk);
+    svg.text(kMarginLeft, 15, options.title, 12, kInk);
     svg.text(width / 2, kTitleHeight + 34, "暂无K线数据", 14, kInk, "middle", "no-data");
     return svg.str();
   }
@@ -118,12 +118,12 @@ std::string candle_chart_svg(const candlex::BarTable& history, const CandleChart
   const BandScale x(n, price.left, price.width);
 
   // Title and moving-average legend.
-  svg.text(kMarginLeft, 18, options.title, 14, kInk, "start", "chart-title");
+  svg.text(kMarginLeft, 15, options.title, 12, kInk, "start", "chart-title");
   double legend_x = price.right();
   for (std::size_t k = options.emas.size(); k-- > 0;) {
     const std::string name = "EMA" + std::to_string(options.emas[k]);
-    svg.text(legend_x, 18, name, 12, ema_color(options.emas[k], colors), "end", "legend");
-    legend_x -= 8.0 * static_cast<double>(name.size()) + 10;
+    svg.text(legend_x, 15, name, 10, ema_color(options.emas[k], colors), "end", "legend");
+    legend_x -= 6.5 * static_cast<double>(name.size()) + 8;
   }
 
   // Grid and price axis.
@@ -131,7 +131,7 @@ std::string candle_chart_svg(const candlex::BarTable& history, const CandleChart
     const double v = y.lo() + (y.hi() - y.lo()) * k / 4.0;
     const double gy = y(v);
     svg.line(price.left, gy, price.right(), gy, kGrid, 1, "grid");
-    svg.text(price.right() + 4, gy + 4, price_text(v), 11, kInk);
+    svg.text(price.right() + 3, gy + 3.5, price_text(v), 9.5, kInk);
   }
   // Dates under the price panel: first, middle and last bar.
   if (n > 0) {
@@ -142,7 +142,7 @@ std::string candle_chart_svg(const candlex::BarTable& history, const CandleChart
       svg.text(k == 0   ? price.left
                : k == 2 ? price.right()
                         : x.center(marks[k]),
-               price.bottom() + 14, utils::iso_date(t.dates()[marks[k]]), 11, kInk, anchors[k]);
+               price.bottom() + 12, utils::iso_date(t.dates()[marks[k]]), 9.5, kInk, anchors[k]);
     }
   }
 
@@ -157,11 +157,11 @@ std::string candle_chart_svg(const candlex::BarTable& history, const CandleChart
                "fill-opacity=\"0.14\"");
       svg.line(price.left, y(a), price.right(), y(a), level->color, 1, {}, "2 3");
       svg.line(price.left, y(b), price.right(), y(b), level->color, 1, {}, "2 3");
-      labels.push_back({(y(a) + y(b)) / 2 + 4,
-                        level->label + " " + price_text(a) + "–" + price_text(b), level->color});
+      labels.push_back(
+          {y(b) - 2, level->label + " " + price_text(a) + "–" + price_text(b), level->color});
     } else {
       svg.line(price.left, y(a), price.right(), y(a), level->color, 1.4, {}, "6 4");
-      labels.push_back({y(a) + 4, level->label + " " + price_text(a), level->color});
+      labels.push_back({y(a) - 2, level->label + " " + price_text(a), level->color});
     }
     svg.title(labels.back().text);
     svg.close_group();
@@ -188,9 +188,12 @@ std::string candle_chart_svg(const candlex::BarTable& history, const CandleChart
              "ema ema" + std::to_string(options.emas[k]));
   }
 
-  spread_labels(labels, price.top + 8, price.bottom());
-  for (const auto& l : labels)
-    svg.text(price.right() + 4, l.y, l.text, 11, l.color, "start", "level-label");
+  // Labels sit inside the plot at its right end, just above their line, with a white halo.
+  spread_labels(labels, price.top + 10, price.bottom() - 2);
+  for (const auto& l : labels) {
+    svg.text(price.right() - 2, l.y, l.text, 10, l.color, "end", "level-label",
+             "stroke=\"#fff\" stroke-width=\"3\" paint-order=\"stroke\"");
+  }
 
   if (options.volume) {
     const auto volume = column_or_nan(t, "volume");
@@ -200,7 +203,7 @@ std::string candle_chart_svg(const candlex::BarTable& history, const CandleChart
                          volume_top);
     svg.line(price.left, volume_top + kVolumeHeight, price.right(), volume_top + kVolumeHeight,
              kGrid, 1);
-    svg.text(price.right() + 4, volume_top + 10, "成交量", 11, kInk);
+    svg.text(price.right() + 3, volume_top + 9, "成交量", 9.5, kInk);
     for (std::size_t i = 0; i < n; ++i) {
       if (!std::isfinite(volume[i]) || volume[i] <= 0) continue;
       const bool up = !(close[i] < open[i]);
@@ -218,7 +221,7 @@ std::string candle_chart_svg(const candlex::BarTable& history, const CandleChart
       note += level.label + " " + price_text(std::min(level.low, level.high));
       if (level.high > level.low) note += "–" + price_text(level.high);
     }
-    svg.text(kMarginLeft, charts_bottom + 14, note, 11, kInk, "start", "off-chart");
+    svg.text(kMarginLeft, charts_bottom + 12, note, 10, kInk, "start", "off-chart");
   }
   return svg.str();
 }

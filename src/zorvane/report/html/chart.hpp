@@ -29,8 +29,8 @@ struct CandleChartOptions {
   std::vector<int> emas;   // periods drawn as lines, from 5, 20, 60
   bool volume = true;
   std::vector<Level> levels;  // drawn when near the bars, else listed as off the chart
-  double width = 800;
-  double price_height = 340;
+  double width = 480;         // user units; the browser scales the picture to the page
+  double price_height = 230;
 };
 
 // The chart of the last `options.bars` rows of `history` (oldest first; "open", "high",

@@ -17,7 +17,7 @@ font:15px/1.6 -apple-system,"PingFang SC","Noto Sans CJK SC","WenQuanYi Micro He
 h1{font-size:1.35em;margin:.3em 0}h2{font-size:1.15em;margin:1.2em 0 .4em}
 h3{font-size:1.05em}a{color:#1864ab}
 .sub{color:var(--muted);font-size:.9em}
-figure.chart{margin:12px 0;border:1px solid var(--line);border-radius:6px;padding:4px}
+figure.chart{margin:12px auto;max-width:760px;border:1px solid var(--line);border-radius:6px;padding:4px}
 figure.chart svg{width:100%;height:auto;display:block}
 .card{display:grid;grid-template-columns:repeat(auto-fit,minmax(130px,1fr));gap:8px;
 background:var(--card);border:1px solid var(--line);border-radius:6px;padding:10px;margin:12px 0}

@@ -157,7 +157,7 @@ std::string stock_page_html(const report::StockReport& report, const candlex::Ba
   week.title = "周K线 · 近60周";
   week.bars = 60;
   week.emas = {5, 20, 60};
-  week.price_height = 260;
+  week.price_height = 180;
   body += "<figure class=\"chart\" data-chart=\"weekly\">" +
           candle_chart_svg(candlex::to_weekly(daily), week, colors) + "</figure>\n";
 

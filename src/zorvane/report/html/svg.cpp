@@ -118,12 +118,13 @@ Svg& Svg::path(std::string_view d, std::string_view stroke, double stroke_width,
 }
 
 Svg& Svg::text(double x, double y, std::string_view text, double size, std::string_view fill,
-               std::string_view anchor, std::string_view cls) {
+               std::string_view anchor, std::string_view cls, std::string_view extra_attrs) {
   body_ += "<text";
   if (!cls.empty()) body_ += " class=\"" + escape(cls) + "\"";
   body_ += " x=\"" + coord(x) + "\" y=\"" + coord(y) + "\" font-size=\"" + coord(size) +
-           "\" fill=\"" + escape(fill) + "\" text-anchor=\"" + escape(anchor) + "\">" +
-           escape(text) + "</text>";
+           "\" fill=\"" + escape(fill) + "\" text-anchor=\"" + escape(anchor) + "\"";
+  if (!extra_attrs.empty()) (body_ += ' ') += extra_attrs;
+  body_ += '>' + escape(text) + "</text>";
   return *this;
 }
 

@@ -66,7 +66,8 @@ class Svg {
             std::string_view cls = {});
   // Text is escaped. `anchor` is "start", "middle" or "end".
   Svg& text(double x, double y, std::string_view text, double size, std::string_view fill,
-            std::string_view anchor = "start", std::string_view cls = {});
+            std::string_view anchor = "start", std::string_view cls = {},
+            std::string_view extra_attrs = {});
   Svg& title(std::string_view text);
 
   std::string str() const;

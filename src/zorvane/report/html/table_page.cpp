@@ -38,12 +38,21 @@ std::string table_page_html(const TablePage& page, const ChartColors& colors) {
   std::string body = "<header><h1>" + escape(page.title) + "</h1>";
   if (!page.subtitle.empty()) body += "<div class=\"sub\">" + escape(page.subtitle) + "</div>";
   body += "</header>\n<table id=\"t\"><thead><tr>";
-  for (const auto& c : page.columns) body += "<th class=\"sortable\">" + escape(c) + "</th>";
-  if (any_spark) body += "<th>" + escape(page.spark_title) + "</th>";
+  const std::string spark_head = "<th>" + escape(page.spark_title) + "</th>";
+  for (std::size_t k = 0; k < page.columns.size(); ++k) {
+    if (any_spark && k == page.spark_at) body += spark_head;
+    body += "<th class=\"sortable\">" + escape(page.columns[k]) + "</th>";
+  }
+  if (any_spark && page.spark_at >= page.columns.size()) body += spark_head;
   body += "</tr></thead><tbody>\n";
   for (const auto& row : page.rows) {
+    const std::string spark_cell = "<td class=\"spark\">" +
+                                   (row.spark.empty() ? "" : sparkline_svg(row.spark, colors)) +
+                                   "</td>";
     body += "<tr>";
-    for (const auto& cell : row.cells) {
+    for (std::size_t k = 0; k < row.cells.size(); ++k) {
+      const auto& cell = row.cells[k];
+      if (any_spark && k == page.spark_at) body += spark_cell;
       const bool numeric = cell.number && std::isfinite(*cell.number);
       body += numeric ? "<td data-v=\"" + utils::float_text(*cell.number) + "\">" : "<td>";
       if (!cell.href.empty()) {
@@ -53,10 +62,7 @@ std::string table_page_html(const TablePage& page, const ChartColors& colors) {
       }
       body += "</td>";
     }
-    if (any_spark) {
-      body += "<td class=\"spark\">" + (row.spark.empty() ? "" : sparkline_svg(row.spark, colors)) +
-              "</td>";
-    }
+    if (any_spark && page.spark_at >= row.cells.size()) body += spark_cell;
     body += "</tr>\n";
   }
   body += "</tbody></table>\n";

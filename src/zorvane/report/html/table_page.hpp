@@ -28,6 +28,9 @@ struct TablePage {
   std::vector<std::string> columns;
   std::vector<TableRow> rows;
   std::string spark_title = "走势";
+  // The sparkline column stands before column `spark_at` (after the last one when past the
+  // end): near the name, so a phone shows it without scrolling.
+  std::size_t spark_at = 2;
 };
 
 std::string table_page_html(const TablePage& page, const ChartColors& colors);

@@ -52,10 +52,10 @@ TEST(SvgGeometry, HighestBarReachesThePlotTopAndLowestTheBottom) {
     bottom = std::max(bottom, std::stod((*it)[2]));
   }
   EXPECT_EQ(candles, 30u);
-  EXPECT_DOUBLE_EQ(top, 26.0);             // plot top
-  EXPECT_DOUBLE_EQ(bottom, 26.0 + 340.0);  // plot bottom
-  EXPECT_NE(svg.find("viewBox=\"0 0 800 "), std::string::npos);
-  EXPECT_EQ(svg.find(" width=\"800\""), std::string::npos);  // scales with the page
+  EXPECT_DOUBLE_EQ(top, 22.0);             // plot top
+  EXPECT_DOUBLE_EQ(bottom, 22.0 + 230.0);  // plot bottom
+  EXPECT_NE(svg.find("viewBox=\"0 0 480 "), std::string::npos);
+  EXPECT_EQ(svg.find(" width=\"480\""), std::string::npos);  // scales with the page
 }
 
 TEST(SvgGeometry, FlatAndGappySeriesDrawWithoutInvalidNumbers) {
