@@ -106,6 +106,28 @@ std::string decision_card(const std::optional<rapidjson::Document>& d,
 
 }  // namespace
 
+std::optional<DecisionVerdict> gate_verdict(const std::optional<std::string>& status,
+                                            const std::optional<std::string>& checks_json) {
+  if (!status || status->empty()) return std::nullopt;
+  DecisionVerdict verdict{*status, {}};
+  if (!checks_json) return verdict;
+  rapidjson::Document checks;
+  try {
+    checks = utils::parse_json(*checks_json);
+  } catch (const std::exception&) {
+    return verdict;
+  }
+  if (!checks.IsArray()) return verdict;
+  for (const auto& c : checks.GetArray()) {
+    if (!c.IsObject()) continue;
+    const auto* passed = utils::json_find(c, "passed");
+    if (passed != nullptr && passed->IsBool() && passed->GetBool()) continue;
+    verdict.failed_checks.push_back("[" + text_of(c, "severity") + "] " + text_of(c, "name") +
+                                    ": " + text_of(c, "detail"));
+  }
+  return verdict;
+}
+
 std::vector<Level> decision_levels(const std::optional<std::string>& decision_json,
                                    const ChartColors& colors) {
   std::vector<Level> levels;

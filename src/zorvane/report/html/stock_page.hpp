@@ -19,6 +19,13 @@ struct DecisionVerdict {
   std::vector<std::string> failed_checks;  // one line per failed check
 };
 
+// The trust gate's verdict as stored beside a decision: its status ("valid", "rejected",
+// "none") and its check results, a JSON array of {"name", "passed", "severity", "detail"}.
+// Failed checks become lines "[critical] decision.current_price: <detail>". None without a
+// status; results that are not such an array are ignored.
+std::optional<DecisionVerdict> gate_verdict(const std::optional<std::string>& status,
+                                            const std::optional<std::string>& checks_json);
+
 // The decision's levels as chart levels: entry range (a band, or a line when both bounds are
 // equal or only one is set), stop-loss, targets 1 and 2, support and resistance. Zero, absent
 // or non-numeric prices are left out. `decision_json` is the stored decision or none.

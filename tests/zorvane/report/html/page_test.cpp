@@ -77,6 +77,15 @@ TEST(HtmlPage, StockPageDrawsTheDecisionLevelsAndCard) {
   EXPECT_NE(page.find("current_price: 期望 11.50，实际 12.00"), std::string::npos);
   EXPECT_NE(page.find("<meta name=\"zv-action\" content=\"建议买入\">"), std::string::npos);
 
+  auto gate = gate_verdict("rejected", R"([{"name":"decision.current_price","passed":false,
+      "severity":"critical","detail":"期望 11.5，实际 12"},{"name":"decision.rrr","passed":true,
+      "severity":"critical","detail":""}])");
+  ASSERT_TRUE(gate);
+  EXPECT_EQ(gate->failed_checks,
+            std::vector<std::string>{"[critical] decision.current_price: 期望 11.5，实际 12"});
+  EXPECT_FALSE(gate_verdict(std::nullopt, "[]"));
+  EXPECT_TRUE(gate_verdict("valid", "not json")->failed_checks.empty());
+
   r.decision_json.reset();
   auto bare = stock_page_html(r, html_test::bars(30), chart_colors("A", "auto"));
   EXPECT_EQ(count(bare, "<g class=\"level "), 0u);
