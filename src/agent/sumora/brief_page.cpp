@@ -9,6 +9,8 @@ namespace sumora {
 std::filesystem::path _write_brief_page(const std::filesystem::path& root,
                                         const zorvane::report::SumoraReport& brief,
                                         const CoreIndexSource& source) {
+  const auto path = zorvane::html::brief_page_path(root, brief);
+  if (zorvane::html::brief_page_current(root, brief)) return path;
   const auto core = _generate_core_index_table(brief.market_type, brief.analysis_time, source);
   std::vector<zorvane::html::IndexChart> charts;
   const auto catalogue = source.catalogue(brief.market_type);

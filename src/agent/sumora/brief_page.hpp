@@ -10,6 +10,7 @@
 namespace sumora {
 
 // Writes <root>/<date>/brief-<market>.html and rebuilds the index; returns the page's path.
+// A page already made from the same brief (a cached brief handed over again) is kept as is.
 // An index whose bars cannot be had is left out of the charts (its table row says why).
 // Throws what the page writer throws (bad date or market, file errors).
 std::filesystem::path _write_brief_page(

@@ -1,11 +1,29 @@
 #include "zorvane/report/html/brief_page.hpp"
 
+#include <cstdint>
+#include <cstdio>
+
 #include "zorvane/report/html/chart.hpp"
 #include "zorvane/report/html/html_text.hpp"
 #include "zorvane/report/html/markdown.hpp"
 #include "zorvane/report/html/page.hpp"
 
 namespace zorvane::html {
+
+std::string brief_page_source(const report::SumoraReport& brief, const ChartColors& colors) {
+  // FNV-1a over the parts, each ended by a NUL so that no two splits give the same bytes.
+  std::uint64_t h = 1469598103934665603ULL;
+  for (const std::string& part :
+       {brief.market_type, brief.analysis_time.substr(0, 10), brief.content,
+        brief.llm_client_type.value_or(""), brief.llm_model.value_or(""),
+        std::string(colors.red_up ? "red-up" : "green-up")}) {
+    for (unsigned char c : part) h = (h ^ c) * 1099511628211ULL;
+    h = (h ^ 0U) * 1099511628211ULL;
+  }
+  char buf[17];
+  std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(h));
+  return buf;
+}
 
 std::string brief_page_html(const report::SumoraReport& brief, const std::string& core_table,
                             const std::vector<IndexChart>& indices, const ChartColors& colors) {

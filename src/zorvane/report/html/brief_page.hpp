@@ -16,6 +16,10 @@ struct IndexChart {
   candlex::BarTable history;  // daily bars up to the brief's day, oldest first
 };
 
+// What a brief page is made from, as a short text kept in the page ("zv-source"): the
+// brief's market, day, text and model, and the colour habit.
+std::string brief_page_source(const report::SumoraReport& brief, const ChartColors& colors);
+
 // `core_table` is the computed core index table in Markdown; each index is drawn as its last
 // 60 bars with EMA20. Brief text is escaped like any model text.
 std::string brief_page_html(const report::SumoraReport& brief, const std::string& core_table,

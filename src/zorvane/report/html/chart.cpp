@@ -19,6 +19,7 @@ constexpr double kDateRow = 16;
 constexpr double kVolumeHeight = 56;
 constexpr double kNoteRow = 16;
 constexpr double kLabelGap = 11;  // least vertical distance between two level labels
+constexpr std::size_t kWarmUpBars = 300;
 constexpr const char* kGrid = "#e9ecef";
 constexpr const char* kInk = "#495057";
 
@@ -70,7 +71,9 @@ std::string candle_chart_svg(const candlex::BarTable& history, const CandleChart
     return svg.str();
   }
 
-  candlex::BarTable full = history;
+  // 300 bars before the first drawn one warm the averages up to well under a pixel (the start
+  // value's weight in EMA60 falls below 0.001); older history only costs time.
+  candlex::BarTable full = history.tail(options.bars + kWarmUpBars);
   if (!options.emas.empty()) candlex::technical::set_ema(full);
   const candlex::BarTable t = full.tail(options.bars);
   const std::size_t n = t.size();

@@ -34,9 +34,9 @@ struct CandleChartOptions {
 };
 
 // The chart of the last `options.bars` rows of `history` (oldest first; "open", "high",
-// "low", "close" and, for the volume panel, "volume"). Moving averages are computed over the
-// whole history so their first drawn values are already warmed up. NaN prices leave an empty
-// slot; a table without rows gives a chart that says so.
+// "low", "close" and, for the volume panel, "volume"). Moving averages are computed over up
+// to 300 earlier bars as well, so their first drawn values are already warmed up. NaN prices leave
+// an empty slot; a table without rows gives a chart that says so.
 std::string candle_chart_svg(const candlex::BarTable& history, const CandleChartOptions& options,
                              const ChartColors& colors);
 

@@ -1,7 +1,6 @@
 #include "zorvane/report/html/index_page.hpp"
 
 #include <algorithm>
-#include <fstream>
 #include <map>
 #include <vector>
 
@@ -21,15 +20,6 @@ struct Entry {
   PageMeta meta;
 };
 
-// The head of a page is enough for its meta entries.
-std::string read_head(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::string head(8192, '\0');
-  in.read(head.data(), static_cast<std::streamsize>(head.size()));
-  head.resize(static_cast<std::size_t>(in.gcount()));
-  return head;
-}
-
 }  // namespace
 
 std::string index_page_html(const fs::path& root) {
@@ -40,7 +30,7 @@ std::string index_page_html(const fs::path& root) {
     if (!dir.is_directory(ec) || !utils::try_parse_date(day) || day.size() != 10) continue;
     for (const auto& file : fs::directory_iterator(dir.path(), ec)) {
       if (file.path().extension() != ".html" || !file.is_regular_file(ec)) continue;
-      PageMeta meta = read_page_meta(read_head(file.path()));
+      PageMeta meta = read_page_meta_file(file.path());
       if (meta.find("kind") == meta.end()) continue;
       days[day].push_back(
           {day + "/" + file.path().filename().string(), file.last_write_time(ec), std::move(meta)});

@@ -1,5 +1,6 @@
 #include "zorvane/report/html/page.hpp"
 
+#include <fstream>
 #include <regex>
 
 #include "zorvane/report/html/html_text.hpp"
@@ -101,6 +102,14 @@ PageMeta read_page_meta(std::string_view html) {
     meta[(*it)[1].str()] = unescape((*it)[2].str());
   }
   return meta;
+}
+
+PageMeta read_page_meta_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string head(8192, '\0');
+  in.read(head.data(), static_cast<std::streamsize>(head.size()));
+  head.resize(static_cast<std::size_t>(in.gcount()));
+  return read_page_meta(head);
 }
 
 std::string action_badge(std::string_view action) {

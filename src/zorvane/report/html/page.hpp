@@ -3,6 +3,7 @@
 // security policy that forbids every network load, and a few <meta name="zv-..."> entries
 // that the index page reads back.
 
+#include <filesystem>
 #include <map>
 #include <string>
 #include <string_view>
@@ -20,6 +21,10 @@ std::string page_html(const PageMeta& meta, std::string_view body_html,
 
 // The zv- meta entries of a page, read from its head; empty when there are none.
 PageMeta read_page_meta(std::string_view html);
+
+// The zv- meta entries of the page file at `path` (read from its first 8 KiB); empty when the
+// file is missing or no page.
+PageMeta read_page_meta_file(const std::filesystem::path& path);
 
 // <span class="badge ..."> for a decision action ("强烈买入" ... "观望等待"), "无决策" when
 // `action` is empty.

@@ -9,6 +9,7 @@
 
 #include "zorvane/report/atomic_file.hpp"
 #include "zorvane/report/html/index_page.hpp"
+#include "zorvane/report/html/page.hpp"
 #include "zorvane/utils/dates.hpp"
 #include "zorvane/utils/text.hpp"
 
@@ -80,6 +81,13 @@ fs::path write_brief_page(const fs::path& root, const report::SumoraReport& brie
       path, brief_page_html(brief, core_table, indices, chart_colors(brief.market_type)));
   write_index_page(root);
   return path;
+}
+
+bool brief_page_current(const fs::path& root, const report::SumoraReport& brief) {
+  const auto meta = read_page_meta_file(brief_page_path(root, brief));
+  auto it = meta.find("source");
+  return it != meta.end() &&
+         it->second == brief_page_source(brief, chart_colors(brief.market_type));
 }
 
 fs::path write_index_page(const fs::path& root) {

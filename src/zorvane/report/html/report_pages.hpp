@@ -36,6 +36,10 @@ std::filesystem::path write_brief_page(const std::filesystem::path& root,
                                        const std::string& core_table,
                                        const std::vector<IndexChart>& indices);
 
+// True when the brief's page exists and was made from this very brief text and model (a
+// cached brief handed over again needs no new page).
+bool brief_page_current(const std::filesystem::path& root, const report::SumoraReport& brief);
+
 // Rebuilds <root>/index.html from the pages now under the root; returns its path.
 std::filesystem::path write_index_page(const std::filesystem::path& root);
 

@@ -148,6 +148,10 @@ TEST(HtmlPage, IndexListsPagesNewestDayFirstWithBadges) {
       root.path(), brief, "| 指数名称 | 涨跌幅 |\n| :--- | :--- |\n| **上证指数** | +0.50% |",
       {{"上证指数", html_test::bars(90, 3000)}});
   EXPECT_EQ(brief_path, root / "2024-06-28/brief-A.html");
+  EXPECT_TRUE(brief_page_current(root.path(), brief));  // a cached brief needs no new page
+  auto changed = brief;
+  changed.content += "。";
+  EXPECT_FALSE(brief_page_current(root.path(), changed));
   std::ofstream(root / "2024-06-28/notes.html") << "<html>not a report</html>";
 
   std::ifstream in(root / "index.html");
