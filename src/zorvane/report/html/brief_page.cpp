@@ -48,8 +48,12 @@ std::string brief_page_html(const report::SumoraReport& brief, const std::string
   }
   body += "</div>\n<h2>简报</h2><article class=\"md\" id=\"brief\">" +
           markdown_to_html(brief.content) + "</article>\n";
-  return page_html(
-      {{"kind", "brief"}, {"title", title}, {"date", date}, {"market", brief.market_type}}, body);
+  return page_html({{"kind", "brief"},
+                    {"title", title},
+                    {"date", date},
+                    {"market", brief.market_type},
+                    {"source", brief_page_source(brief, colors)}},
+                   body);
 }
 
 }  // namespace zorvane::html
