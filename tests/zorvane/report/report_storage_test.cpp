@@ -14,6 +14,7 @@
 #include "support/temp_dir.hpp"
 #include "zorvane/report/atomic_file.hpp"
 #include "zorvane/report/report_root.hpp"
+#include "zorvane/report/sqlite_probe.hpp"
 #include "zorvane/utils/json.hpp"
 #include "zorvane/utils/log_capture.hpp"
 
@@ -32,25 +33,10 @@ std::string read_file(const std::filesystem::path& p) {
 
 // Row count of a table, read through a separate connection (as another process would).
 long long count_rows(const std::filesystem::path& db_path, const std::string& table) {
-  sqlite3* db = nullptr;
-  EXPECT_EQ(sqlite3_open_v2(db_path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-  sqlite3_stmt* st = nullptr;
-  std::string sql = "SELECT COUNT(*) FROM " + table;
-  EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
-  long long n = -1;
-  if (sqlite3_step(st) == SQLITE_ROW) n = sqlite3_column_int64(st, 0);
-  sqlite3_finalize(st);
-  sqlite3_close(db);
-  return n;
+  return test::query_int(db_path, "SELECT COUNT(*) FROM " + table);
 }
 
-void exec_sql(const std::filesystem::path& db_path, const std::string& sql) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(db_path.c_str(), &db), SQLITE_OK);
-  char* err = nullptr;
-  ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err), SQLITE_OK) << err;
-  sqlite3_close(db);
-}
+using test::exec_sql;
 
 StockReport sample_stock(std::string code = "sh.600519") {
   StockReport r;
@@ -176,6 +162,39 @@ TEST(ReportStorage, StockReportRowMessageAndMarkdownCopy) {
   EXPECT_EQ(storage.outbox().size(), 3u);
 }
 
+// Strict JSON consumers reject NaN and Infinity: what is stored and delivered writes null.
+TEST(ReportStorage, NonFiniteNumbersAreStoredAndDeliveredAsNull) {
+  TempDir dir;
+  ReportStorage storage(dir.path());
+  StockReport r = sample_stock();
+  r.decision_json = R"({"action": "观望", "stop_loss": NaN, "target_1": -Infinity, "rrr": 1.5})";
+  storage.save_stock_report(r);
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(storage.database_path().c_str(), &db, SQLITE_OPEN_READONLY, nullptr),
+            SQLITE_OK);
+  sqlite3_stmt* st = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT decision FROM stock_reports", -1, &st, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  const std::string stored = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+
+  const std::string md = read_file(dir.path() / "2024-05-10" / "sh.600519_offline.md");
+  const std::string fenced =
+      md.substr(md.find("```json\n") + 8, md.rfind("\n```") - md.find("```json\n") - 8);
+  for (const std::string& text : {storage.outbox().at(0).payload, stored, fenced}) {
+    rapidjson::Document strict;
+    strict.Parse<rapidjson::kParseDefaultFlags>(text.c_str());  // NaN/Infinity not allowed
+    ASSERT_FALSE(strict.HasParseError()) << text;
+    const auto& decision = strict.HasMember("decision") ? strict["decision"] : strict;
+    EXPECT_TRUE(decision["stop_loss"].IsNull()) << text;
+    EXPECT_TRUE(decision["target_1"].IsNull()) << text;
+    EXPECT_EQ(decision["rrr"].GetDouble(), 1.5) << text;
+  }
+}
+
 TEST(ReportStorage, RejectsInputThatWouldEscapeTheReportRoot) {
   TempDir dir;
   ReportStorage storage(dir.path() / "root");
@@ -244,7 +263,7 @@ TEST(ReportStorage, FlushWithoutKafkaKeepsMessagesAndLogsCountOnce) {
   storage.save_sumora({"HK", "y", "2024-05-10", {}, {}});
   utils::LogCapture logs;
   FlushResult r = storage.flush();
-  EXPECT_FALSE(r.kafka_configured);
+  EXPECT_FALSE(r.configured);
   EXPECT_EQ(r.pending, 2u);
   EXPECT_EQ(r.delivered, 0u);
   auto lines = logs.matching("[报告存储]");
