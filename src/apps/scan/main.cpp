@@ -26,7 +26,7 @@
 #include "apps/scan/scan_pool.hpp"
 #include "apps/scan/scan_run.hpp"
 #include "strategy/radar/opportunity_radar_selector.hpp"
-#include "zorvane/report/atomic_file.hpp"
+#include "zorvane/utils/atomic_file.hpp"
 #include "zorvane/utils/dates.hpp"
 #include "zorvane/utils/logger.hpp"
 
@@ -145,7 +145,7 @@ int run(int argc, char** argv) {
     std::cout << output;
     std::cout.flush();
   } else {
-    zorvane::report::write_file_atomic(out_file, output);
+    zorvane::utils::write_file_atomic(out_file, output);
     std::cerr << "scan: 结果已写入 " << out_file << '\n';
   }
   return 0;

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <stdexcept>
 
-#include "zorvane/report/atomic_file.hpp"
+#include "zorvane/utils/atomic_file.hpp"
 #include "zorvane/report/html/index_page.hpp"
 #include "zorvane/report/html/page.hpp"
 #include "zorvane/utils/dates.hpp"
@@ -68,7 +68,7 @@ fs::path write_stock_page(const fs::path& root, const report::StockReport& repor
                           const candlex::BarTable& daily,
                           const std::optional<DecisionVerdict>& verdict) {
   const fs::path path = stock_page_path(root, report);
-  report::write_file_atomic(
+  utils::write_file_atomic(
       path, stock_page_html(report, daily, chart_colors(report.market_type), verdict));
   write_index_page(root);
   return path;
@@ -77,7 +77,7 @@ fs::path write_stock_page(const fs::path& root, const report::StockReport& repor
 fs::path write_brief_page(const fs::path& root, const report::SumoraReport& brief,
                           const std::string& core_table, const std::vector<IndexChart>& indices) {
   const fs::path path = brief_page_path(root, brief);
-  report::write_file_atomic(
+  utils::write_file_atomic(
       path, brief_page_html(brief, core_table, indices, chart_colors(brief.market_type)));
   write_index_page(root);
   return path;
@@ -93,7 +93,7 @@ bool brief_page_current(const fs::path& root, const report::SumoraReport& brief)
 fs::path write_index_page(const fs::path& root) {
   IndexLock lock(root);
   const fs::path path = root / "index.html";
-  report::write_file_atomic(path, index_page_html(root));
+  utils::write_file_atomic(path, index_page_html(root));
   return path;
 }
 
