@@ -21,6 +21,11 @@ std::string member_text(const rapidjson::Value& object, std::string_view key) {
   return utils::strict_json_dumps(*v);
 }
 
+std::string first_of(const rapidjson::Value& object, std::string_view key, std::string_view other) {
+  std::string text = member_text(object, key);
+  return text.empty() ? member_text(object, other) : text;
+}
+
 // One stock per short block: name line, then decision, then levels, skipping empty fields.
 std::string watchlist_lines(const rapidjson::Value& doc) {
   std::string out;
@@ -42,9 +47,15 @@ std::string watchlist_lines(const rapidjson::Value& doc) {
     add(decision, "信心 ", member_text(row, "confidence"));
     if (!status.empty() && status != "ok") add(decision, "状态 ", status);
     std::string levels;
-    add(levels, "入场 ", member_text(row, "entry_range"));
+    std::string entry = member_text(row, "entry_range");
+    if (entry.empty()) {
+      const std::string low = member_text(row, "entry_price_low");
+      const std::string high = member_text(row, "entry_price_high");
+      entry = low.empty() || high.empty() || low == high ? low + high : low + "-" + high;
+    }
+    add(levels, "入场 ", entry);
     add(levels, "止损 ", member_text(row, "stop_loss"));
-    add(levels, "目标 ", member_text(row, "target"));
+    add(levels, "目标 ", first_of(row, "target_1", "target"));
     out += "- " + head;
     if (!decision.empty()) out += " " + decision;
     out += "\n";
@@ -229,7 +240,9 @@ NoticeText notice_text(const report::OutboxMessage& message) {
   }
   if (message.kind == "watchlist_summary") {
     std::string title = "自选股汇总";
-    if (auto day = member_text(doc, "analysis_date"); !day.empty()) title += " " + day;
+    if (auto day = first_of(doc, "analysis_time", "analysis_date"); !day.empty()) {
+      title += " " + day;
+    }
     return {title, watchlist_lines(doc)};
   }
   // Any other kind: its summary when it has one, else the message itself.

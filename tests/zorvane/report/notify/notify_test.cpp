@@ -32,9 +32,10 @@ std::string text_at(const rapidjson::Value& v, std::initializer_list<const char*
 }
 
 const std::string kSummaryPayload =
-    R"({"type": "watchlist_summary", "message_id": "m-1", "analysis_date": "2024-05-10", )"
+    R"({"type": "watchlist_summary", "message_id": "m-1", "analysis_time": "2024-05-10", )"
     R"("rows": [{"code": "600519", "name": "贵州茅台", "action": "买入", "confidence": 0.8, )"
-    R"("entry_range": "1700-1720", "stop_loss": 1650, "target": 1800, "status": "ok"}, )"
+    R"("entry_price_low": 1700, "entry_price_high": 1720, "stop_loss": 1650, "target_1": 1800, )"
+    R"("status": "ok"}, )"
     R"({"code": "AAPL", "name": "Apple <Inc> & Co", "status": "failed: no data"}]})";
 
 OutboxMessage summary_message(std::int64_t id = 1) {
