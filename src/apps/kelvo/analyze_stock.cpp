@@ -11,6 +11,7 @@
 #include "strategy/technical/pattern_selectors.hpp"
 #include "zorvane/agent/client_builder.hpp"
 #include "zorvane/market/market_type.hpp"
+#include "zorvane/report/notify/webhook_sink.hpp"
 #include "zorvane/report/report_storage.hpp"
 #include "zorvane/strategy/basic_ai_selector.hpp"
 #include "zorvane/utils/logger.hpp"
@@ -90,6 +91,7 @@ void analyze_stock(const std::string& stock_code, const std::string& analysis_ti
 
   try {
     zorvane::report::default_storage().flush();
+    zorvane::notify::flush_webhook_from_env(zorvane::report::default_storage());
   } catch (const std::exception& e) {
     logger.debug("刷新 MQ 失败: %s", e.what());
   }

@@ -16,6 +16,8 @@
 #include "apps/kelvo/analyze_stock.hpp"
 #include "zorvane/market/market_dates.hpp"
 #include "zorvane/market/market_type.hpp"
+#include "zorvane/report/notify/webhook_sink.hpp"
+#include "zorvane/report/report_storage.hpp"
 #include "zorvane/utils/dates.hpp"
 #include "zorvane/utils/logger.hpp"
 
@@ -39,6 +41,8 @@ int run(int argc, char** argv) {
   if (auto status = apps::parse_command_line(app, argc, argv)) return *status;
 
   zorvane::utils::setup_logging("INFO", std::filesystem::current_path() / "logs");
+  // Before anything is queued: the webhook owes only what is queued while it is configured.
+  zorvane::notify::register_webhook_from_env(zorvane::report::default_storage());
 
   try {
     const auto day = zorvane::utils::parse_iso_date(analysis_time);

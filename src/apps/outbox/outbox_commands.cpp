@@ -1,6 +1,10 @@
 #include "apps/outbox/outbox_commands.hpp"
 
 #include <iomanip>
+#include <stdexcept>
+
+#include "zorvane/report/notify/webhook_sink.hpp"
+#include "zorvane/utils/external_text.hpp"
 
 namespace outbox_app {
 
@@ -47,6 +51,20 @@ int retry_outbox(zorvane::report::ReportStorage& storage, std::optional<std::int
   } else {
     out << "Kafka: 已投递 " << result.delivered << " 条，被拒绝 " << result.rejected
         << " 条，待投递 " << result.pending << " 条\n";
+  }
+  std::optional<zorvane::notify::NotifySettings> notify;
+  try {
+    notify = zorvane::notify::NotifySettings::from_env();
+  } catch (const std::invalid_argument& e) {
+    err << "zorvane-outbox: error: " << zorvane::utils::printable_external(e.what()) << "\n";
+    return 1;
+  }
+  if (!notify) {
+    if (sink == "webhook") out << "未配置 NOTIFY_WEBHOOK_URL: 通知留在待投递队列，下次运行时投递\n";
+  } else {
+    auto sent = zorvane::notify::flush_webhook(storage, *notify);
+    out << "Webhook: 已投递 " << sent.delivered << " 条，被拒绝 " << sent.rejected << " 条，待投递 "
+        << sent.pending << " 条\n";
   }
   return 0;
 }

@@ -6,6 +6,7 @@
 
 #include "agent/sumora/brief.hpp"
 #include "agent/sumora/cache.hpp"
+#include "zorvane/report/notify/webhook_sink.hpp"
 #include "zorvane/report/report_storage.hpp"
 #include "zorvane/utils/logger.hpp"
 
@@ -52,6 +53,7 @@ void analyze_market(const std::string& market_type, const std::string& analysis_
 
   logger.info("执行时间: %.2f 秒", wall_seconds() - start);
   zorvane::report::default_storage().flush();
+  zorvane::notify::flush_webhook_from_env(zorvane::report::default_storage());
 }
 
 }  // namespace tarsen

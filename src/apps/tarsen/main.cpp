@@ -15,6 +15,8 @@
 #include "apps/common/program.hpp"
 #include "apps/tarsen/analyze_market.hpp"
 #include "zorvane/market/market_dates.hpp"
+#include "zorvane/report/notify/webhook_sink.hpp"
+#include "zorvane/report/report_storage.hpp"
 #include "zorvane/utils/dates.hpp"
 #include "zorvane/utils/logger.hpp"
 #include "zorvane/utils/text.hpp"
@@ -43,6 +45,8 @@ int run(int argc, char** argv) {
   if (auto status = apps::parse_command_line(app, argc, argv)) return *status;
 
   zorvane::utils::setup_logging("INFO", std::filesystem::current_path() / "logs");
+  // Before anything is queued: the webhook owes only what is queued while it is configured.
+  zorvane::notify::register_webhook_from_env(zorvane::report::default_storage());
 
   const std::string market_type = zorvane::utils::to_upper(market);
   const std::string entered = analysis_time;

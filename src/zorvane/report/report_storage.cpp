@@ -95,7 +95,9 @@ std::vector<std::string> ReportStorage::owing_sinks(SqliteDb& d, std::string_vie
   std::vector<std::string> sinks{std::string(kKafkaSink)};
   for (const auto& rule : sink_rules_) {
     if (rule.owes && !rule.owes(kind)) continue;
-    if (rule.once_per_key && outbox::sink_has_key(d, rule.name, kind, key)) continue;
+    if (rule.once_per_key && rule.once_per_key(kind) &&
+        outbox::sink_has_key(d, rule.name, kind, key))
+      continue;
     sinks.push_back(rule.name);
   }
   return sinks;

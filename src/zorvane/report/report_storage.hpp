@@ -62,9 +62,10 @@ struct FlushResult {
 struct SinkRule {
   std::string name;
   std::function<bool(std::string_view kind)> owes;  // empty: every message
-  // Owe a message only when the sink owes or was sent no earlier message of the same kind and
-  // key (say, one notice per market and day however many runs queue the brief).
-  bool once_per_key = false;
+  // Kinds for which the sink owes a message only when it owes or was sent no earlier message of
+  // the same kind and key (say, one notice per market and day however many runs queue the
+  // brief). Empty: none.
+  std::function<bool(std::string_view kind)> once_per_key;
 };
 
 // A sink as one flush drives it.

@@ -87,7 +87,8 @@ TEST(Outbox, EachSinkOwesWhatWasQueuedWhileItWasConfigured) {
   TempDir dir;
   ReportStorage storage(dir.path());
   storage.save_sumora({"A", "before the webhook", "2024-05-09", {}, {}});
-  storage.add_sink({"webhook", [](std::string_view kind) { return kind == "sumora"; }, true});
+  storage.add_sink({"webhook", [](std::string_view kind) { return kind == "sumora"; },
+                    [](std::string_view) { return true; }});
   storage.save_sumora({"A", "first of the day", "2024-05-10", {}, {}});
   storage.save_sumora({"A", "again the same day", "2024-05-10", {}, {}});  // same key
   storage.save_sumora({"HK", "other market", "2024-05-10", {}, {}});
@@ -142,8 +143,8 @@ TEST(Outbox, EachSinkOwesWhatWasQueuedWhileItWasConfigured) {
 TEST(Outbox, SinkNamesAreChecked) {
   TempDir dir;
   ReportStorage storage(dir.path());
-  EXPECT_THROW(storage.add_sink({"kafka", {}, false}), std::invalid_argument);
-  EXPECT_THROW(storage.add_sink({"", {}, false}), std::invalid_argument);
+  EXPECT_THROW(storage.add_sink({"kafka", {}, {}}), std::invalid_argument);
+  EXPECT_THROW(storage.add_sink({"", {}, {}}), std::invalid_argument);
 }
 
 }  // namespace
