@@ -82,6 +82,7 @@ std::optional<KafkaSettings> KafkaSettings::from_env() {
   s.bootstrap_servers = *servers;
   s.topic_sumora = utils::env_or("KAFKA_TOPIC_SUMORA", s.topic_sumora);
   s.topic_report = utils::env_or("KAFKA_TOPIC_REPORT", s.topic_report);
+  s.topic_watchlist = utils::env_or("KAFKA_TOPIC_WATCHLIST", s.topic_watchlist);
   s.security_protocol = utils::env_text("KAFKA_SECURITY_PROTOCOL");
   s.sasl_mechanism = utils::env_text("KAFKA_SASL_MECHANISM");
   s.sasl_username = utils::env_text("KAFKA_SASL_USERNAME");
@@ -98,6 +99,7 @@ std::optional<KafkaSettings> KafkaSettings::from_env() {
 const std::string& KafkaSettings::topic_for(std::string_view kind) const {
   if (kind == "sumora") return topic_sumora;
   if (kind == "stock_report") return topic_report;
+  if (kind == "watchlist_summary") return topic_watchlist;
   throw std::invalid_argument("未知的消息类型: " + utils::quoted_text(kind));
 }
 

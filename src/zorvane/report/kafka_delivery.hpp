@@ -11,7 +11,8 @@
 
 namespace zorvane::report {
 
-// One queued message. `kind` is "sumora" or "stock_report" and picks the topic.
+// One queued message. `kind` is "sumora", "stock_report" or "watchlist_summary" and picks the
+// topic.
 struct OutboxMessage {
   std::int64_t id = 0;
   std::string kind;
@@ -23,6 +24,7 @@ struct KafkaSettings {
   std::string bootstrap_servers;
   std::string topic_sumora = "zorvane.sumora";
   std::string topic_report = "zorvane.stock_report";
+  std::string topic_watchlist = "zorvane.watchlist";
   std::optional<std::string> security_protocol;
   std::optional<std::string> sasl_mechanism;
   std::optional<std::string> sasl_username;
@@ -32,7 +34,7 @@ struct KafkaSettings {
   // Further librdkafka properties, applied last.
   std::vector<std::pair<std::string, std::string>> extra;
 
-  // From KAFKA_BOOTSTRAP_SERVERS, KAFKA_TOPIC_SUMORA, KAFKA_TOPIC_REPORT,
+  // From KAFKA_BOOTSTRAP_SERVERS, KAFKA_TOPIC_SUMORA, KAFKA_TOPIC_REPORT, KAFKA_TOPIC_WATCHLIST,
   // KAFKA_SECURITY_PROTOCOL, KAFKA_SASL_MECHANISM, KAFKA_SASL_USERNAME, KAFKA_SASL_PASSWORD and
   // KAFKA_DELIVERY_TIMEOUT_MS; nullopt when no bootstrap servers are configured.
   static std::optional<KafkaSettings> from_env();

@@ -26,6 +26,7 @@ struct StockReport {
   std::string report;
   std::string summary;
   std::optional<std::string> decision_json;  // the decision as JSON text, or none
+  std::optional<std::string> last_bar_date;  // YYYY-MM-DD of the last bar analysed, or none
 };
 
 // Message keys: market-and-date and code-and-date ("A:2024-05-10", "sh.600519:2024-05-10").
@@ -35,8 +36,8 @@ std::string message_key(const StockReport& report);
 // Message values: {"type": "sumora", "market_type", "analysis_time", "content",
 // "llm_client_type", "llm_model", "created_at"} and {"type": "stock_report", "code", "name",
 // "market_type", "analysis_date", "llm_client_type", "llm_model", "report", "summary",
-// "decision", "created_at"}, with absent values as null and the decision embedded as JSON.
-// Throws std::invalid_argument when decision_json is not a JSON object.
+// "decision", "last_bar_date", "created_at"}, with absent values as null and the decision embedded
+// as JSON. Throws std::invalid_argument when decision_json is not a JSON object.
 std::string message_json(const SumoraReport& report, const std::string& created_at);
 std::string message_json(const StockReport& report, const std::string& created_at);
 

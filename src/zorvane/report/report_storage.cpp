@@ -40,7 +40,8 @@ CREATE TABLE IF NOT EXISTS stock_reports (
   report TEXT NOT NULL,
   summary TEXT NOT NULL,
   decision TEXT,
-  created_at TEXT NOT NULL
+  created_at TEXT NOT NULL,
+  last_bar_date TEXT
 );
 CREATE INDEX IF NOT EXISTS stock_reports_lookup
   ON stock_reports (code, analysis_date, llm_client_type);
@@ -119,6 +120,20 @@ void record_outcome(SqliteDb& db, const DeliveryOutcome& outcome) {
   tx.commit();
 }
 
+bool has_column(SqliteDb& db, std::string_view table, std::string_view column) {
+  SqliteStatement info(db, "SELECT 1 FROM pragma_table_info(?) WHERE name = ?");
+  info.bind(1, table).bind(2, column);
+  return info.step();
+}
+
+// Databases made by earlier versions lack the newer columns; they are added in place (NULL
+// for the rows stored before), so old report roots keep opening.
+void upgrade_schema(SqliteDb& db) {
+  if (!has_column(db, "stock_reports", "last_bar_date")) {
+    db.exec("ALTER TABLE stock_reports ADD COLUMN last_bar_date TEXT");
+  }
+}
+
 }  // namespace
 
 ReportStorage::ReportStorage(std::filesystem::path root) : root_(std::move(root)) {}
@@ -134,6 +149,7 @@ SqliteDb& ReportStorage::db() {
     }
     auto db = std::make_unique<SqliteDb>(database_path());
     db->exec(kSchema);
+    upgrade_schema(*db);
     db_ = std::move(db);
   }
   return *db_;
@@ -184,8 +200,8 @@ std::int64_t ReportStorage::save_stock_report(const StockReport& report) {
   SqliteTransaction tx(d);
   SqliteStatement insert(d,
                          "INSERT INTO stock_reports (code, name, market_type, analysis_date, "
-                         "llm_client_type, llm_model, report, summary, decision, created_at) "
-                         "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                         "llm_client_type, llm_model, report, summary, decision, created_at, "
+                         "last_bar_date) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   insert.bind(1, report.code)
       .bind(2, report.name)
       .bind(3, report.market_type)
@@ -196,8 +212,20 @@ std::int64_t ReportStorage::save_stock_report(const StockReport& report) {
       .bind(8, report.summary)
       .bind(9, report.decision_json)
       .bind(10, created_at)
+      .bind(11, report.last_bar_date)
       .run();
   std::int64_t id = enqueue(d, "stock_report", message_key(report), payload, created_at);
+  tx.commit();
+  return id;
+}
+
+std::int64_t ReportStorage::save_watchlist_summary(const std::string& key,
+                                                   const std::string& payload) {
+  const std::string created_at = utc_now();
+  std::lock_guard lock(mutex_);
+  SqliteDb& d = db();
+  SqliteTransaction tx(d);
+  std::int64_t id = enqueue(d, "watchlist_summary", key, payload, created_at);
   tx.commit();
   return id;
 }

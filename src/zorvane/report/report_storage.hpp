@@ -67,6 +67,11 @@ class ReportStorage {
   // decision that is not a JSON object; std::runtime_error for storage failures.
   std::int64_t save_stock_report(const StockReport& report);
 
+  // Queues the summary of a watchlist run (kind "watchlist_summary", `payload` a JSON object
+  // text, `key` its message key); returns the outbox id. Throws std::runtime_error when the
+  // database cannot be written.
+  std::int64_t save_watchlist_summary(const std::string& key, const std::string& payload);
+
   // True when a report for the stock, date and client type (any case) is stored.
   bool exists(std::string_view code, std::string_view analysis_date,
               std::string_view llm_client_type);
