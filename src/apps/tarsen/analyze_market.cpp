@@ -6,6 +6,7 @@
 
 #include "agent/sumora/brief.hpp"
 #include "agent/sumora/cache.hpp"
+#include "zorvane/report/notify/webhook_outbox.hpp"
 #include "zorvane/report/report_storage.hpp"
 #include "zorvane/utils/logger.hpp"
 
@@ -52,6 +53,10 @@ void analyze_market(const std::string& market_type, const std::string& analysis_
 
   logger.info("执行时间: %.2f 秒", wall_seconds() - start);
   zorvane::report::default_storage().flush();
+  // With NOTIFY_BRIEF=1 the brief goes to the chat webhook, once per market and day.
+  const std::string brief_market = market_type == "ETF" ? "A" : market_type;
+  zorvane::report::notify::notify_run(zorvane::report::default_storage(), {},
+                                      {brief_market + ":" + analysis_time});
 }
 
 }  // namespace tarsen
