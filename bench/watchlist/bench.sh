@@ -8,6 +8,7 @@
 set -euo pipefail
 
 BUILD=$(cd "${1:-build}" && pwd)
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 REPS=${2:-3}
 KELVO="$BUILD/kelvo"
 SAMPLE="$BUILD/candlex-sample"
@@ -34,7 +35,7 @@ done
 
 export CANDLEX_CENTER="$WORK/center" REPORT_DIR="$WORK/report" LLM_CLIENT_TYPE=openai \
   OPENAI_BASE_URL=$(cat "$WORK/stub.url") OPENAI_API_KEY=bench OPENAI_MODEL=stub \
-  LLM_MAX_RETRIES=0
+  LLM_MAX_RETRIES=0 ZORVANE_PROJECT_ROOT="$ROOT"
 unset ZORVANE_SUMORA_DIR KAFKA_BOOTSTRAP_SERVERS NOTIFY_WEBHOOK_URL
 cd "$WORK"
 "$KELVO" -s sh.601800 -t "$DAY" >/dev/null 2>"$WORK/first.err" || { cat "$WORK/first.err" >&2; exit 1; }
