@@ -116,7 +116,7 @@ std::vector<WatchlistRow> run_watchlist(const std::vector<apps::PoolEntry>& entr
       rows[i] = analyse_one(entries[i], analysis_time, analyze);
       std::lock_guard lock(progress_mutex);
       ++done;
-      if (!rows[i].succeeded()) ++failed;
+      if (rows[i].status.rfind("failed", 0) == 0) ++failed;
       if (progress) progress(done, failed);
     }
   };

@@ -32,8 +32,8 @@ struct WatchlistRow {
 
 // Analyses one stock (canonical code) on its effective date.
 using AnalyzeFn = std::function<StockOutcome(const std::string& code, const std::string& date)>;
-// Called after each stock with the stocks done and failed so far (from worker threads, one
-// call at a time).
+// Called after each stock with the stocks done and those "failed: ..." so far (from worker
+// threads, one call at a time).
 using ProgressFn = std::function<void(std::size_t done, std::size_t failed)>;
 
 // Runs `analyze` for every entry, `jobs` at once (at least 1), each on the input date
