@@ -1,5 +1,7 @@
 #include "candlex/codes.hpp"
 
+#include <algorithm>
+#include <cctype>
 #include <stdexcept>
 
 #include "zorvane/utils/text.hpp"
@@ -99,6 +101,23 @@ std::string normalize_code(std::string_view raw) {
     if (iequals(suffix, "us")) return "us." + to_upper(body);
   }
   return std::string(code);
+}
+
+bool is_security_code(std::string_view c) {
+  if (is_fund_code(c)) return true;
+  if (c.size() < 4 || c[2] != '.') return false;
+  const auto prefix = c.substr(0, 3);
+  const auto rest = c.substr(3);
+  if (prefix == "sh." || prefix == "sz." || prefix == "bj.") {
+    return rest.size() == 6 && all_digits(rest);
+  }
+  if (prefix != "hk." && prefix != "us.") return false;
+  const bool us = prefix == "us.";
+  const bool alnum_first = std::isalnum(static_cast<unsigned char>(rest[0])) != 0;
+  return alnum_first && std::all_of(rest.begin(), rest.end(), [us](char ch) {
+           return std::isalnum(static_cast<unsigned char>(ch)) != 0 ||
+                  (us && (ch == '.' || ch == '-'));
+         });
 }
 
 std::string calendar_market_of(std::string_view c) {

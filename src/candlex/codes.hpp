@@ -19,6 +19,11 @@ namespace candlex {
 // escape the data directory (path separators, "..", control characters).
 std::string normalize_code(std::string_view code);
 
+// True when `canonical` (a result of normalize_code) has the shape of a security or index
+// code: a fund code, "sh."/"sz."/"bj." and six digits, or "hk."/"us." followed by letters and
+// digits (US tickers may also hold "." and "-", as in "us.BRK.B").
+bool is_security_code(std::string_view canonical);
+
 // True for an exchange fund code: 51, 56, 58, 15 or 16 followed by four digits.
 bool is_fund_code(std::string_view digits);
 

@@ -4,10 +4,12 @@
 #include <chrono>
 #include <stdexcept>
 
+#include "candlex/calendar.hpp"
 #include "candlex/codes.hpp"
 #include "candlex/data_center.hpp"
 #include "candlex/sample_market.hpp"
 #include "zorvane/utils/dates.hpp"
+#include "zorvane/utils/logger.hpp"
 
 namespace candlex {
 
@@ -47,11 +49,39 @@ BarTable get_any_ohlc(std::string_view code, std::optional<std::string> start_da
                     static_cast<std::size_t>(last - dates.begin()));
 }
 
-std::string get_default_start_date() {
-  std::chrono::year_month_day today{zorvane::utils::today_local()};
-  auto ymd = today - std::chrono::years{5};
+namespace {
+
+std::string five_years_before(Day end) {
+  auto ymd = std::chrono::year_month_day{end} - std::chrono::years{5};
   if (!ymd.ok()) ymd = ymd.year() / ymd.month() / std::chrono::last;  // 29 February
   return iso_date(Day(ymd));
+}
+
+}  // namespace
+
+std::string get_default_start_date() {
+  return five_years_before(zorvane::utils::today_local());
+}
+
+std::string get_default_start_date(std::string_view end_date) {
+  return five_years_before(parse_iso_date(end_date));
+}
+
+std::optional<Day> warn_if_stale(std::string_view code, const BarTable& bars, Day as_of) {
+  if (bars.empty()) return std::nullopt;
+  const Day last = bars.last_date();
+  std::string market = calendar_market_of(normalize_code(code));
+  if (market.empty()) market = "A";
+  int behind = 0;
+  for (Day d = last + std::chrono::days{1}; d <= as_of && behind <= kStaleTradingDays;
+       d += std::chrono::days{1}) {
+    if (is_trading_day(market, d)) ++behind;
+  }
+  if (behind <= kStaleTradingDays) return std::nullopt;
+  zorvane::utils::logger.warning(
+      "[行情数据] %s 的最后一根K线为 %s，早于分析日 %s 超过 %d 个交易日，数据可能已过期",
+      std::string(code), iso_date(last), iso_date(as_of), kStaleTradingDays);
+  return last;
 }
 
 }  // namespace candlex

@@ -28,6 +28,18 @@ BarTable get_any_ohlc(std::string_view code, std::optional<std::string> start_da
 
 // Start of the standard bar window: five years before today, "YYYY-MM-DD".
 std::string get_default_start_date();
+// Start of the standard bar window ending on `end_date` ("YYYY-MM-DD"): five years before it,
+// so an analysis of a past day sees as much history as one of today. Throws
+// std::invalid_argument naming the text when it is not a date.
+std::string get_default_start_date(std::string_view end_date);
+
+// Trading days after which the last bar counts as stale.
+inline constexpr int kStaleTradingDays = 5;
+
+// The last bar date of `bars` when more than kStaleTradingDays trading days of the code's
+// market (A when the code names none) lie after it up to `as_of`, else nullopt (also for empty
+// bars). Logs a warning naming the code and its last bar date when it returns a date.
+std::optional<Day> warn_if_stale(std::string_view code, const BarTable& bars, Day as_of);
 
 // The effective end date for a market ("A" by default; "ETF", "HK" and "US" too, in any
 // case): the same day when it is a trading day whose close has passed, else the last earlier

@@ -177,7 +177,7 @@ void set_boll(BarTable& df) {
   df.set("lower_band", rows.scatter(std::move(lower)));
 }
 
-void set_volume(BarTable& df) {
+void set_volume(BarTable& df, int bars_per_year) {
   // Every result is computed before the first set(): adding a column may move the table's
   // columns and invalidate the input pointers.
   Prices p = prices_of(df);
@@ -196,7 +196,7 @@ void set_volume(BarTable& df) {
   k::atr(hlc.gather(*p.high), hlc.gather(*p.low), hlc.gather(*p.close), 14, atr);
   Rows closes(df.size(), {p.close});
   auto vol = closes.buffer();
-  k::volatility(closes.gather(*p.close), 20, vol);
+  k::volatility(closes.gather(*p.close), 20, vol, bars_per_year);
 
   df.set("Volume_MA", std::move(ma));
   df.set("Volume_Ratio", std::move(ratio));
@@ -258,12 +258,12 @@ void set_vwma(BarTable& df) {
   df.set("VWMA", rows.scatter(std::move(out)));
 }
 
-void set_all(BarTable& df) {
+void set_all(BarTable& df, int bars_per_year) {
   set_ema(df);
   set_macd(df);
   set_rsi(df);
   set_boll(df);
-  set_volume(df);
+  set_volume(df, bars_per_year);
   set_kdj(df);
   set_obv(df);
   set_mfi(df);

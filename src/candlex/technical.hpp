@@ -12,6 +12,10 @@
 
 namespace candlex::technical {
 
+// Bars per year, for annualising: trading days, and weeks.
+inline constexpr int kDailyBarsPerYear = 252;
+inline constexpr int kWeeklyBarsPerYear = 52;
+
 // "EMA_5", "EMA_10", "EMA_20", "EMA_60", "EMA_120": alpha 2/(n+1), seeded with the first
 // close, so defined from the first bar.
 void set_ema(BarTable& df);
@@ -31,10 +35,10 @@ void set_boll(BarTable& df);
 // NaN when those bars traded nothing).
 // "ATR": 14-bar average true range, Wilder smoothing seeded with the mean of the first 14
 // true ranges (bars 1-14); first value at bar 14.
-// "Volatility": sample standard deviation of the last 20 daily returns (close over previous
-// close, minus 1), annualised with sqrt(252), in percent (25.0 means 25 %); first value at
-// bar 20.
-void set_volume(BarTable& df);
+// "Volatility": sample standard deviation of the last 20 returns (close over previous close,
+// minus 1), annualised with sqrt(bars_per_year) (kDailyBarsPerYear for daily bars,
+// kWeeklyBarsPerYear for weekly ones), in percent (25.0 means 25 %); first value at bar 20.
+void set_volume(BarTable& df, int bars_per_year = kDailyBarsPerYear);
 // "K", "D", "J" (KDJ 9, 3, 3): RSV = (close - lowest low) / (highest high - lowest low) * 100
 // over 9 bars (50 when the range is zero), K = 2/3 K + 1/3 RSV, D = 2/3 D + 1/3 K, both
 // starting from 50, J = 3K - 2D; first value at bar 8.
@@ -57,7 +61,7 @@ void set_sar(BarTable& df);
 // "VWMA" (20): sum(close * volume) / sum(volume) over the last 20 bars; first value at bar 19;
 // NaN when the window traded nothing.
 void set_vwma(BarTable& df);
-// Every column above (RSI for period 12).
-void set_all(BarTable& df);
+// Every column above (RSI for period 12; volatility annualised with `bars_per_year`).
+void set_all(BarTable& df, int bars_per_year = kDailyBarsPerYear);
 
 }  // namespace candlex::technical

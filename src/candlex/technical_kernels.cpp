@@ -361,7 +361,7 @@ void volume_ratio(In volume, int n, Out out) {
   }
 }
 
-void volatility(In close, int n, Out out) {
+void volatility(In close, int n, Out out, int bars_per_year) {
   check_period(n, "volatility");
   if (n < 2) throw std::invalid_argument("volatility period must be at least 2");
   const std::size_t size = close.size();
@@ -370,7 +370,7 @@ void volatility(In close, int n, Out out) {
   for (std::size_t i = 1; i < size; ++i) returns[i - 1] = close[i] / close[i - 1] - 1.0;
   out[0] = kNaN;
   rolling_std(returns, n, 1, out.subspan(1));
-  const double scale = std::sqrt(252.0) * 100.0;
+  const double scale = std::sqrt(static_cast<double>(bars_per_year)) * 100.0;
   for (double& v : out) v *= scale;
 }
 

@@ -60,8 +60,8 @@ void vwma(In close, In volume, int n, Out out);
 // those bars traded nothing.
 void volume_ratio(In volume, int n, Out out);
 
-// Sample standard deviation (ddof 1) of the last n simple daily returns, annualised with
-// sqrt(252) and expressed in percent; first value at index n.
-void volatility(In close, int n, Out out);
+// Sample standard deviation (ddof 1) of the last n simple returns, annualised with
+// sqrt(bars_per_year) and expressed in percent; first value at index n.
+void volatility(In close, int n, Out out, int bars_per_year = 252);
 
 }  // namespace candlex::technical::detail

@@ -22,6 +22,11 @@ bool finite(double x) {
   return std::isfinite(x);
 }
 
+// A risk metric at the precision of the scan's output (two decimals).
+double shown(double x) {
+  return zorvane::utils::round_to(x, 2);
+}
+
 // The weekly trend and the pivots come from weekly bars built from the daily ones; the last
 // week may be unfinished, which is why the pivots use the week before it.
 void weekly_features(const Series& s, Features& f) {
@@ -177,9 +182,11 @@ void risk(const Series& s, Features& f, const FeatureInputs& in) {
       f.pullback_days = static_cast<long long>(t - peak);
       double avg = window_mean(vr, idx(peak) + 1, idx(t));
       if (finite(avg)) f.pullback_avg_vr = avg;
-      if (depth > 15.0) f.risk_flags.push_back("回撤过深");
+      // Flags judge the values as the scan shows them (two decimals), so a depth shown as
+      // 15.00 never carries "deeper than 15".
+      if (shown(depth) > 15.0) f.risk_flags.push_back("回撤过深");
       if (t - peak > 15) f.risk_flags.push_back("回撤过长");
-      if (f.pullback_avg_vr && *f.pullback_avg_vr > 1.2) f.risk_flags.push_back("放量下跌");
+      if (f.pullback_avg_vr && shown(*f.pullback_avg_vr) > 1.2) f.risk_flags.push_back("放量下跌");
     }
   }
 
@@ -187,7 +194,7 @@ void risk(const Series& s, Features& f, const FeatureInputs& in) {
     double ret = (f.close / s.c(t - 20) - 1.0) * 100.0;
     if (finite(ret)) f.rs_20d = ret - in.benchmark_return_20d.value_or(0.0);
   }
-  if (f.rs_20d && *f.rs_20d < -5.0) f.risk_flags.push_back("RS绝对弱势");
+  if (f.rs_20d && shown(*f.rs_20d) < -5.0) f.risk_flags.push_back("RS绝对弱势");
 
   if (in.index_atr_ratio) {
     f.atr_ratio = *in.index_atr_ratio;

@@ -8,6 +8,7 @@
 
 #include "candlex/calendar.hpp"
 #include "candlex/codes.hpp"
+#include "zorvane/utils/text.hpp"
 
 namespace morvik::radar_detail {
 
@@ -17,6 +18,12 @@ using candlex::BarTable;
 using candlex::Day;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Two decimals, as printed; a value that rounds to zero is +0, never -0.
+double shown(double x) {
+  const double r = zorvane::utils::round_to(x, 2);
+  return r == 0.0 ? 0.0 : r;
+}
 
 const char* const kBottom = "底部企稳";
 const char* const kFalling = "左侧下跌";
@@ -245,6 +252,11 @@ Findings find(const BarTable& bars, const Thresholds& th) {
     if (mean > 0.0 && std::isfinite(volume[ut])) f.vol_ratio = volume[ut] / mean;
   }
   f.amount_ea = std::isfinite(amount[ut]) ? amount[ut] / 1e8 : 0.0;
+  // The radar shows these with two decimals; they are kept, and judged, as shown, so a stock
+  // shown at "+1.50%" is treated alike whatever binary value lies behind it.
+  f.change_pct = shown(f.change_pct);
+  f.vol_ratio = shown(f.vol_ratio);
+  f.amount_ea = shown(f.amount_ea);
   if (n < kMinBars) return f;
 
   const auto ema5 = ema(close, 5);

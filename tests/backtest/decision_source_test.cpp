@@ -24,7 +24,10 @@ std::string decision(const std::string& action, double entry_low, const std::str
 
 StockReport report(const std::string& code, const std::string& date, const std::string& client,
                    std::optional<std::string> decision_json) {
-  return {code, "示例", std::nullopt, date, client, "m", "报告", "总结", std::move(decision_json)};
+  return {code,        "示例", std::nullopt,
+          date,        client, "m",
+          "报告",      "总结", std::move(decision_json),
+          std::nullopt};
 }
 
 class BacktestDecisionSource : public ::testing::Test {

@@ -158,7 +158,8 @@ TEST(Technical, TableWithoutCloseIsRejected) {
   for (const Setter& set :
        {Setter(tech::set_ema), Setter(tech::set_macd),
         Setter([](BarTable& b) { tech::set_rsi(b, 12); }), Setter(tech::set_boll),
-        Setter(tech::set_volume), Setter(tech::set_all)}) {
+        Setter([](BarTable& b) { tech::set_volume(b); }),
+        Setter([](BarTable& b) { tech::set_all(b); })}) {
     EXPECT_THROW(set(t), std::invalid_argument);
     EXPECT_EQ(t.columns(), std::vector<std::string>{"open"});
   }

@@ -10,6 +10,7 @@
 #include "candlex/technical.hpp"
 #include "morvik/pattern_fixtures.hpp"
 #include "zorvane/utils/json.hpp"
+#include "zorvane/utils/text.hpp"
 
 namespace {
 
@@ -320,6 +321,29 @@ TEST(PatternScan, BadArgumentsAreRejectedByName) {
   candlex::BarTable no_volume = bars;
   no_volume.drop("volume");
   expect_error([&] { morvik::pre_screen_and_scan(no_volume, "X", "all", 3); }, "'volume'");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PatternScan, RelativeStrengthFlagJudgesTheShownValue) {
+  auto bars = zv_test::clean_uptrend();
+  const auto& close = bars.col("close");
+  const double ret = (close.back() / close[close.size() - 21] - 1.0) * 100.0;
+  auto flags_against = [&](double benchmark) {
+    auto opts =
+        parse_json("{\"benchmark_return_20d\": " + zorvane::utils::float_text(benchmark) + "}");
+    auto r = morvik::pre_screen_and_scan(bars, "X", "all", 3, &opts);
+    return std::make_pair(r["risk_metrics"]["rs_20d"].GetDouble(), strings(r["risk_flags"]));
+  };
+  // rs_20d of -5.001 shows as -5.0: not below -5.
+  auto [shown_five, no_flag] = flags_against(ret + 5.001);
+  EXPECT_EQ(shown_five, -5.0);
+  EXPECT_FALSE(contains(no_flag, "RS绝对弱势"));
+  auto [shown_more, flag] = flags_against(ret + 5.006);
+  EXPECT_EQ(shown_more, -5.01);
+  EXPECT_TRUE(contains(flag, "RS绝对弱势"));
 }
 
 }  // namespace

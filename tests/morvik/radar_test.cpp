@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -297,6 +298,35 @@ TEST(RadarPool, AnEntryThatCannotBeEvaluatedFailsTheScan) {
     EXPECT_NE(std::string(e.what()).find("sh.600003"), std::string::npos);
   }
   EXPECT_THROW(analyze_opportunity_radar(pool, ""), std::invalid_argument);
+}
+
+}  // namespace
+
+namespace {
+
+// `bars` flat bars at `level` on steady volume, then one bar closing at `last` on `volume`.
+candlex::BarTable flat_then(double level, double last, double volume, std::size_t bars = 60) {
+  BarBuilder b;
+  for (std::size_t i = 0; i < bars; ++i) b.add(level, level, level, level, 1e6);
+  b.add(level, std::max(level, last), std::min(level, last), last, volume);
+  return b.table();
+}
+
+TEST(RadarItem, JudgesChangesAsTheyAreShown) {
+  // 10 -> 10.15 is 1.5000000000000124 %, 100 -> 101.5 is 1.4999999999999902 %: both show
+  // "+1.50%" and both meet the 1.5 % threshold.
+  const auto small = evaluate_opportunity_radar_item(flat_then(10.0, 10.15, 3e6), "a");
+  const auto large = evaluate_opportunity_radar_item(flat_then(100.0, 101.5, 3e6), "b");
+  EXPECT_EQ(small["change_pct"].GetDouble(), 1.5);
+  EXPECT_EQ(large["change_pct"].GetDouble(), 1.5);
+  EXPECT_TRUE(small["is_vol_abnormal"].GetBool());
+  EXPECT_TRUE(large["is_vol_abnormal"].GetBool());
+
+  // A loss too small to show is a plain zero, never -0.0.
+  const auto flat = evaluate_opportunity_radar_item(flat_then(100.0, 99.9999, 1e6), "c");
+  EXPECT_EQ(flat["change_pct"].GetDouble(), 0.0);
+  EXPECT_FALSE(std::signbit(flat["change_pct"].GetDouble()));
+  EXPECT_EQ(zorvane::utils::safe_json_dumps(flat["change_pct"]), "0.0");
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -143,6 +144,13 @@ class ChatStub {
     default_ = std::move(response);
   }
 
+  // Answers decided by the request itself (e.g. an error for one stock's prompt), before the
+  // script: `rule` returns the answer, or nullopt to go on with the script.
+  void set_rule(std::function<std::optional<StubResponse>(const StubRequest&)> rule) {
+    std::lock_guard lock(mutex_);
+    rule_ = std::move(rule);
+  }
+
   std::vector<StubRequest> requests() const {
     std::lock_guard lock(mutex_);
     return requests_;
@@ -224,8 +232,12 @@ class ChatStub {
       std::unique_lock lock(mutex_);
       StubRequest recorded{req.method, req.path, req.body, {}};
       for (const auto& [key, value] : req.headers) recorded.headers.emplace(key, value);
+      std::optional<StubResponse> ruled;
+      if (rule_) ruled = rule_(recorded);
       requests_.push_back(std::move(recorded));
-      if (!script_.empty()) {
+      if (ruled) {
+        answer = std::move(*ruled);
+      } else if (!script_.empty()) {
         answer = std::move(script_.front());
         script_.pop_front();
       } else {
@@ -249,6 +261,7 @@ class ChatStub {
   std::deque<StubResponse> script_;
   StubResponse default_ = reply("stub reply");
   std::vector<StubRequest> requests_;
+  std::function<std::optional<StubResponse>(const StubRequest&)> rule_;
 };
 
 }  // namespace zv_test

@@ -5,6 +5,7 @@
 #include "agent/sumora/cache.hpp"
 #include "candlex/market_data.hpp"
 #include "zorvane/market/indices.hpp"
+#include "zorvane/utils/dates.hpp"
 #include "zorvane/utils/logger.hpp"
 #include "zorvane/utils/text.hpp"
 
@@ -77,6 +78,9 @@ CoreIndexTable _generate_core_index_table(const std::string& market_type,
     const auto& index = catalogue[pos];
     try {
       auto bars = source.bars(index.code, as_of);
+      if (auto day = zorvane::utils::try_parse_date(as_of)) {
+        candlex::warn_if_stale(index.code, bars, *day);
+      }
       auto rec = _calculate_index_performance(bars);
       auto row =
           "| **" + index.name + "** | " + rec.pct + " | " + rec.ratio + " | " + rec.trend + " |";

@@ -156,7 +156,9 @@ int run(int argc, char** argv) {
       codes, zorvane::utils::parse_iso_date(*o.selection.from),
       zorvane::utils::parse_iso_date(*o.selection.to), o.every,
       [&](const std::string& code, const std::string& date) {
-        kelvo::analyze_stock(code, date, o.force);
+        // Generation stores decisions only: nothing is delivered to Kafka or a webhook.
+        const auto outcome = kelvo::analyze_stock(code, date, o.force, /*flush=*/false);
+        if (outcome.save_error) throw std::runtime_error(*outcome.save_error);
       },
       std::cerr);
   std::cerr << "[回测生成] 完成：计划 " << summary.planned << "，已分析 " << summary.analysed

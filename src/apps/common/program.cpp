@@ -3,7 +3,10 @@
 #include <CLI/CLI.hpp>
 
 #include <iostream>
+#include <stdexcept>
+#include <string>
 
+#include "zorvane/utils/dates.hpp"
 #include "zorvane/utils/env.hpp"
 #include "zorvane/utils/external_text.hpp"
 #include "zorvane/utils/logger.hpp"
@@ -46,6 +49,15 @@ void print_error(std::string_view program, const std::exception& e) {
   // Error texts carry outside text (server bodies): no secret, no terminal control sequence.
   std::cerr << program << ": error: " << zorvane::utils::printable_external(e.what()) << '\n';
   print_nested(e);
+}
+
+std::chrono::sys_days parse_command_date(std::string_view text) {
+  using namespace std::chrono;
+  const auto day = zorvane::utils::parse_iso_date(text);
+  if (day < sys_days(year{1900} / January / 1)) {
+    throw std::invalid_argument("date '" + std::string(text) + "' is before 1900-01-01");
+  }
+  return day;
 }
 
 int run_program(std::string_view program, int (*run)(int, char**), int argc, char** argv) {

@@ -14,6 +14,8 @@
 #include "zorvane/report/notify/webhook_sink.hpp"
 #include "zorvane/report/report_storage.hpp"
 #include "zorvane/strategy/basic_ai_selector.hpp"
+#include "zorvane/utils/dates.hpp"
+#include "zorvane/utils/json.hpp"
 #include "zorvane/utils/logger.hpp"
 
 namespace kelvo {
@@ -27,8 +29,10 @@ double wall_seconds() {
 
 }  // namespace
 
-void analyze_stock(const std::string& stock_code, const std::string& analysis_time, bool force) {
+StockOutcome analyze_stock(const std::string& stock_code, const std::string& analysis_time,
+                           bool force, bool flush) {
   using zorvane::utils::logger;
+  StockOutcome outcome;
   logger.info("开始 AI 股票分析: stock=%s, analysis_time=%s, force=%s", stock_code, analysis_time,
               force);
 
@@ -38,7 +42,8 @@ void analyze_stock(const std::string& stock_code, const std::string& analysis_ti
   if (!force && zorvane::report::default_storage().exists(stock_code, analysis_time, model_type)) {
     logger.info("股票 %s 在 %s 的分析报告 (%s) 已存在，跳过执行。 (使用 --force 强制重新分析)",
                 stock_code, analysis_time, model_type);
-    return;
+    outcome.status = StockOutcome::Status::skipped;
+    return outcome;
   }
 
   const double start = wall_seconds();
@@ -52,17 +57,23 @@ void analyze_stock(const std::string& stock_code, const std::string& analysis_ti
   const auto market_type = zorvane::utils::get_market_type(stock_code, stock_name);
   logger.info("检测到股票代码: %s (%s)，背景市场类型: %s", stock_code, stock_name, market_type);
 
-  auto bars = candlex::get_any_ohlc(stock_code, candlex::get_default_start_date(), analysis_time);
+  outcome.name = stock_name;
+  outcome.market_type = market_type;
+
+  // The window ends on the analysis day, so a past day sees as much history as today.
+  const std::string start_date = candlex::get_default_start_date(analysis_time);
+  auto bars = candlex::get_any_ohlc(stock_code, start_date, analysis_time);
   if (bars.empty()) {
     logger.info("获取股票数据失败: %s", stock_code);
-    return;
+    outcome.status = StockOutcome::Status::no_data;
+    return outcome;
   }
+  candlex::warn_if_stale(stock_code, bars, zorvane::utils::parse_iso_date(analysis_time));
 
   const auto stock_status = indicators::get_stock_status(bars, stock_code);
 
   // The pre-screen's verdict is not consulted: only its pattern info and strategy type are.
-  auto result = technical::CombinedSelector().check(stock_code, candlex::get_default_start_date(),
-                                                    analysis_time);
+  auto result = technical::CombinedSelector().check(stock_code, start_date, analysis_time);
   const std::string pattern_info = std::get<zorvane::strategy::kPatternInfoStr>(result);
   const std::string selector_source = std::get<zorvane::strategy::kStrategyType>(result);
 
@@ -74,10 +85,14 @@ void analyze_stock(const std::string& stock_code, const std::string& analysis_ti
 
   logger.info("正在分析股票...");
   zorvane::strategy::BasicAISelector selector;
-  auto analysis = selector.check_async(stock_status, bars, pattern_info, selector_source,
-                                       analysis_time, market_ai_brief);
-  const std::string& summary = std::get<3>(analysis);
-  const std::string& report = std::get<4>(analysis);
+  auto analysis = selector.analyze(stock_status, bars, pattern_info, selector_source, analysis_time,
+                                   market_ai_brief);
+  const std::string& summary = std::get<3>(analysis.result);
+  const std::string& report = std::get<4>(analysis.result);
+  outcome.save_error = std::move(analysis.save_error);
+  if (const auto& decision = std::get<1>(analysis.result)) {
+    outcome.decision_json = zorvane::utils::safe_json_dumps(*decision);
+  }
 
   // Texts go through "%s" so that a "%" in a report is printed, not interpreted.
   logger.info("%s", "\n===== 股票分析报告 =====");
@@ -89,12 +104,14 @@ void analyze_stock(const std::string& stock_code, const std::string& analysis_ti
 
   logger.info("\n执行时间: %.2f 秒", wall_seconds() - start);
 
+  if (!flush) return outcome;
   try {
     zorvane::report::default_storage().flush();
     zorvane::notify::flush_webhook_from_env(zorvane::report::default_storage());
   } catch (const std::exception& e) {
     logger.debug("刷新 MQ 失败: %s", e.what());
   }
+  return outcome;
 }
 
 }  // namespace kelvo

@@ -79,7 +79,7 @@ int run(int argc, char** argv) {
   auto end_day = today;
   if (!date.empty() || app.count("--date") != 0) {
     try {
-      end_day = zorvane::utils::parse_iso_date(date);
+      end_day = apps::parse_command_date(date);
     } catch (const std::invalid_argument&) {
       return usage_error("invalid date '" + date + "', expected YYYY-MM-DD");
     }

@@ -1,5 +1,7 @@
 #include "apps/scan/scan_output.hpp"
 
+#include <cmath>
+
 #include "morvik/radar.hpp"
 #include "zorvane/utils/json.hpp"
 #include "zorvane/utils/text.hpp"
@@ -21,8 +23,14 @@ double number_of(const rapidjson::Value& v, const char* key) {
   return m && m->IsNumber() ? m->GetDouble() : 0.0;
 }
 
+// One sign, decided on the printed digits: a loss that prints as zero is "+0.00%".
 std::string signed_pct(double x) {
-  return (x >= 0 ? "+" : "") + fixed_text(x, 2) + "%";
+  if (!std::isfinite(x)) return fixed_text(x, 2) + "%";
+  std::string digits = fixed_text(x, 2);
+  const bool negative = !digits.empty() && digits[0] == '-';
+  if (negative) digits.erase(0, 1);
+  const bool zero = digits.find_first_not_of("0.") == std::string::npos;
+  return (negative && !zero ? "-" : "+") + digits + "%";
 }
 
 void add_summary(rapidjson::Value& out, const Summary& s, zorvane::utils::JsonAllocator& a) {

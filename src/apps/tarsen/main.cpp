@@ -51,7 +51,7 @@ int run(int argc, char** argv) {
   const std::string market_type = zorvane::utils::to_upper(market);
   const std::string entered = analysis_time;
   try {
-    auto day = zorvane::utils::parse_iso_date(analysis_time);
+    auto day = apps::parse_command_date(analysis_time);
     if (day > zorvane::utils::today_local()) {
       logger.warning("输入日期 %s 是未来日期，退出。", analysis_time);
       return 0;

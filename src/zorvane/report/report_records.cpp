@@ -78,6 +78,7 @@ std::string message_json(const StockReport& report, const std::string& created_a
   } else {
     json_add(doc, "decision", rapidjson::Value(rapidjson::kNullType), a);
   }
+  add_optional(doc, "last_bar_date", report.last_bar_date, a);
   json_add(doc, "created_at", std::string_view(created_at), a);
   return utils::strict_json_dumps(doc);
 }
@@ -129,6 +130,7 @@ std::string report_markdown(const StockReport& report, const std::string& create
   std::string md = "# " + title + " AI 分析报告 · " + report.analysis_date + "\n\n";
   md += "- 市场：" + report.market_type.value_or("未知") + "\n";
   md += "- 模型：" + report.llm_client_type + " / " + report.llm_model + "\n";
+  if (report.last_bar_date) md += "- 最后K线日期：" + *report.last_bar_date + "\n";
   md += "- 生成时间：" + created_at + "\n\n";
   md += "## 分析报告\n\n" + std::string(utils::trim(report.report)) + "\n\n";
   md += "## 投资建议总结\n\n" + std::string(utils::trim(report.summary)) + "\n";

@@ -27,6 +27,7 @@ struct StockReport {
   std::string report;
   std::string summary;
   std::optional<std::string> decision_json;  // the decision as JSON text, or none
+  std::optional<std::string> last_bar_date;  // YYYY-MM-DD of the last bar analysed, or none
 };
 
 // Message keys: market-and-date and code-and-date ("A:2024-05-10", "sh.600519:2024-05-10").
@@ -37,8 +38,8 @@ std::string message_key(const StockReport& report);
 // "llm_client_type", "llm_model", "created_at"} and {"type": "stock_report", "message_id",
 // "code", "name",
 // "market_type", "analysis_date", "llm_client_type", "llm_model", "report", "summary",
-// "decision", "created_at"}, with absent values as null and the decision embedded as JSON.
-// The text is strict JSON: a NaN or infinite number is written null. Throws
+// "decision", "last_bar_date", "created_at"}, with absent values as null and the decision
+// embedded as JSON. The text is strict JSON: a NaN or infinite number is written null. Throws
 // std::invalid_argument when decision_json is not a JSON object.
 std::string message_json(const SumoraReport& report, const std::string& created_at,
                          const std::string& message_id);

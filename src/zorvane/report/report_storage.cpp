@@ -44,7 +44,8 @@ CREATE TABLE IF NOT EXISTS stock_reports (
   report TEXT NOT NULL,
   summary TEXT NOT NULL,
   decision TEXT,
-  created_at TEXT NOT NULL
+  created_at TEXT NOT NULL,
+  last_bar_date TEXT
 );
 CREATE INDEX IF NOT EXISTS stock_reports_lookup
   ON stock_reports (code, analysis_date, llm_client_type);
@@ -68,6 +69,20 @@ void remove_stale_temp_files_under(const std::filesystem::path& root) {
   }
 }
 
+bool has_column(SqliteDb& db, std::string_view table, std::string_view column) {
+  SqliteStatement info(db, "SELECT 1 FROM pragma_table_info(?) WHERE name = ?");
+  info.bind(1, table).bind(2, column);
+  return info.step();
+}
+
+// Databases made by earlier versions lack the newer columns; they are added in place (NULL
+// for the rows stored before), so old report roots keep opening.
+void upgrade_schema(SqliteDb& db) {
+  if (!has_column(db, "stock_reports", "last_bar_date")) {
+    db.exec("ALTER TABLE stock_reports ADD COLUMN last_bar_date TEXT");
+  }
+}
+
 }  // namespace
 
 ReportStorage::ReportStorage(std::filesystem::path root) : root_(std::move(root)) {}
@@ -85,6 +100,7 @@ SqliteDb& ReportStorage::db() {
     auto db = std::make_unique<SqliteDb>(database_path());
     db->exec(kSchema);
     outbox::prepare(*db);
+    upgrade_schema(*db);
     db_ = std::move(db);
   }
   return *db_;
@@ -172,15 +188,15 @@ std::int64_t ReportStorage::save_stock_report(const StockReport& report) {
 
   // The readable copy first: if the database write then fails, the next run rewrites it.
   utils::write_file_atomic(root_ / report.analysis_date / (report.code + "_" + client + ".md"),
-                    report_markdown(report, created_at));
+                           report_markdown(report, created_at));
 
   return queue("stock_report", message_key(report), message_id, created_at, payload,
                [&](SqliteDb& d, const std::string& at) {
                  SqliteStatement insert(
                      d,
                      "INSERT INTO stock_reports (code, name, market_type, analysis_date, "
-                     "llm_client_type, llm_model, report, summary, decision, created_at) "
-                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                     "llm_client_type, llm_model, report, summary, decision, created_at, "
+                     "last_bar_date) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
                  insert.bind(1, report.code)
                      .bind(2, report.name)
                      .bind(3, report.market_type)
@@ -191,6 +207,7 @@ std::int64_t ReportStorage::save_stock_report(const StockReport& report) {
                      .bind(8, report.summary)
                      .bind(9, stored_decision_json(report))
                      .bind(10, at)
+                     .bind(11, report.last_bar_date)
                      .run();
                });
 }

@@ -14,6 +14,7 @@
 #include "agent/schemas/decision.hpp"
 #include "agent/schemas/extraction.hpp"
 #include "agent/schemas/stock_decision.hpp"
+#include "candlex/codes.hpp"
 #include "candlex/technical.hpp"
 #include "zorvane/agent/assistant_agent.hpp"
 #include "zorvane/agent/reasoning.hpp"
@@ -88,6 +89,38 @@ std::string text_member(const rapidjson::Value& object, std::string_view key) {
                                        : std::string();
 }
 
+std::optional<std::string> text_field(const rapidjson::Value& object, std::string_view key) {
+  const auto* v = utils::json_find(object, key);
+  if (v == nullptr || !v->IsString()) return std::nullopt;
+  return std::string(v->GetString(), v->GetStringLength());
+}
+
+// True when the model's code is a spelling of `code` ("600519" for "sh.600519").
+bool same_code(const std::optional<std::string>& model_code, const std::string& code) {
+  if (!model_code) return false;
+  try {
+    return candlex::normalize_code(*model_code) == candlex::normalize_code(code);
+  } catch (const std::invalid_argument&) {
+    return false;
+  }
+}
+
+// Replaces the member's value (keeping its place), or adds it at the end.
+void set_text_member(rapidjson::Document& object, std::string_view key, const std::string& text) {
+  rapidjson::Value value(text.c_str(), static_cast<rapidjson::SizeType>(text.size()),
+                         object.GetAllocator());
+  for (auto& m : object.GetObject()) {
+    if (std::string_view(m.name.GetString(), m.name.GetStringLength()) == key) {
+      m.value = value;
+      return;
+    }
+  }
+  object.AddMember(
+      rapidjson::Value(std::string(key).c_str(), static_cast<rapidjson::SizeType>(key.size()),
+                       object.GetAllocator()),
+      value, object.GetAllocator());
+}
+
 bool is_buy(std::string_view action) {
   return std::find(schemas::kBuyActions.begin(), schemas::kBuyActions.end(), action) !=
          schemas::kBuyActions.end();
@@ -134,7 +167,7 @@ std::pair<std::string, std::string> prompt_bar_blocks(const candlex::BarTable& d
   candlex::BarTable d = daily;
   candlex::technical::set_all(d);
   candlex::BarTable w = candlex::to_weekly(daily);
-  candlex::technical::set_all(w);
+  candlex::technical::set_all(w, candlex::technical::kWeeklyBarsPerYear);
   return {bars_json(d.tail(daily_rows)), bars_json(w.tail(weekly_rows))};
 }
 
@@ -173,6 +206,16 @@ AIAnalysisResult BasicAISelector::check_async(const indicators::StockStatus& sto
                                               const std::string& selector_source,
                                               const std::string& analysis_time,
                                               const std::string& market_ai_brief) {
+  return analyze(stock_status, df, pattern_info, selector_source, analysis_time, market_ai_brief)
+      .result;
+}
+
+AIAnalysis BasicAISelector::analyze(const indicators::StockStatus& stock_status,
+                                    const candlex::BarTable& df, const std::string& pattern_info,
+                                    const std::string& selector_source,
+                                    const std::string& analysis_time,
+                                    const std::string& market_ai_brief) {
+  AIAnalysis out;
   const std::string& code = stock_status.code;
   const std::string& name = stock_status.name;
   if (df.empty()) {
@@ -207,6 +250,17 @@ AIAnalysisResult BasicAISelector::check_async(const indicators::StockStatus& sto
   std::optional<rapidjson::Document> decision = schemas::extract_decision_json(report_text);
   std::optional<std::string> decision_json;
   if (decision) {
+    out.model_stock_code = text_field(*decision, "stock_code");
+    out.model_analysis_time = text_field(*decision, "analysis_time");
+    // The record names the stock and day this run analysed, whatever the model wrote.
+    if (!same_code(out.model_stock_code, code) || out.model_analysis_time != analysis_time) {
+      logger.warning(
+          "[AI 个股分析] 决策 JSON 的代码或日期与本次分析不符，已按本次分析填写 | stock=%s "
+          "date=%s 模型代码=%s 模型日期=%s",
+          code, analysis_time, out.model_stock_code, out.model_analysis_time);
+    }
+    set_text_member(*decision, "stock_code", code);
+    set_text_member(*decision, "analysis_time", analysis_time);
     try {
       decision_json =
           utils::safe_json_dumps(schemas::StockDecision::from_json(*decision).to_json());
@@ -226,14 +280,16 @@ AIAnalysisResult BasicAISelector::check_async(const indicators::StockStatus& sto
   auto summary = ask_model(services_, kSummaryAgent, velmira::SUMMARY_SYSTEM_TEMPLATE(),
                            summary_user, "投资建议总结", code, analysis_time);
 
+  out.last_bar_date = utils::iso_date(df.last_date());
   report::StockReport record{
       code,           name,        market,          analysis_time, analysis.client_type,
-      analysis.model, report_text, summary.content, decision_json};
+      analysis.model, report_text, summary.content, decision_json, out.last_bar_date};
   bool saved = false;
   try {
     services_.save_stock_report(record);
     saved = true;
   } catch (const std::exception& e) {
+    out.save_error = e.what();
     logger.error("[AI 个股分析] 保存分析报告失败 | stock=%s date=%s err=%s", code, analysis_time,
                  e.what());
   }
@@ -255,8 +311,9 @@ AIAnalysisResult BasicAISelector::check_async(const indicators::StockStatus& sto
   logger.info("[AI 个股分析] 完成 | stock=%s date=%s action=%s confidence=%s", code, analysis_time,
               decision ? text_member(*decision, "action") : std::string("None"),
               confidence.empty() ? std::string("None") : confidence);
-  return {buy, std::move(decision), std::move(confidence), std::move(summary.content),
-          std::move(report_text)};
+  out.result = {buy, std::move(decision), std::move(confidence), std::move(summary.content),
+                std::move(report_text)};
+  return out;
 }
 
 }  // namespace zorvane::strategy

@@ -41,6 +41,20 @@ struct AIAnalysisServices {
   static AIAnalysisServices defaults();
 };
 
+// An analysis with what callers need beyond the five values of check_async.
+struct AIAnalysis {
+  AIAnalysisResult result;
+  // Why the report could not be stored; nullopt once it is stored.
+  std::optional<std::string> save_error;
+  // "stock_code" and "analysis_time" of the decision as the model wrote them (nullopt when it
+  // left one out or wrote no text); the decision map and the stored record carry the run's
+  // code and date instead.
+  std::optional<std::string> model_stock_code;
+  std::optional<std::string> model_analysis_time;
+  // Date of the last bar analysed.
+  std::string last_bar_date;
+};
+
 class BasicAISelector {
  public:
   explicit BasicAISelector(AIAnalysisServices services = AIAnalysisServices::defaults());
@@ -51,7 +65,9 @@ class BasicAISelector {
   //      daily and 20 weekly bars with every indicator column as JSON rows ("Date" first, NaN
   //      as null), `pattern_info` and `market_ai_brief`;
   //   3. one model call for the report (reasoning blocks removed) and the decision extracted
-  //      from it; no acceptable decision -> warning, decision nullopt, report kept;
+  //      from it; no acceptable decision -> warning, decision nullopt, report kept; the
+  //      decision's "stock_code" and "analysis_time" are the run's (the stock's code and
+  //      `analysis_time`), with a warning when the model wrote others;
   //   4. one model call for the summary of the report;
   //   5. the report is saved (a failure to save is logged as an error, the result still
   //      returned, since the report and summary are already made and get logged by the caller).
@@ -62,6 +78,11 @@ class BasicAISelector {
                                const candlex::BarTable& df, const std::string& pattern_info,
                                const std::string& selector_source, const std::string& analysis_time,
                                const std::string& market_ai_brief);
+
+  // check_async, with the outcome of storing and the decision's own code and date.
+  AIAnalysis analyze(const indicators::StockStatus& stock_status, const candlex::BarTable& df,
+                     const std::string& pattern_info, const std::string& selector_source,
+                     const std::string& analysis_time, const std::string& market_ai_brief);
 
  private:
   AIAnalysisServices services_;

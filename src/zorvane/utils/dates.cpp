@@ -1,8 +1,9 @@
 #include "zorvane/utils/dates.hpp"
 
-#include <date/tz.h>
+#include <time.h>
 
 #include <cstdio>
+#include <ctime>
 #include <stdexcept>
 
 namespace zorvane::utils {
@@ -52,13 +53,16 @@ std::string iso_date(Day day) {
 }
 
 Day today_local() {
-  auto now = std::chrono::system_clock::now();
-  try {
-    auto local = date::current_zone()->to_local(now);
-    return Day(std::chrono::floor<std::chrono::days>(local).time_since_epoch());
-  } catch (const std::exception&) {
-    return std::chrono::floor<std::chrono::days>(now);
+  // The C library's local time follows TZ (as the log timestamps do), then the system zone.
+  ::tzset();
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  if (::localtime_r(&now, &tm) == nullptr) {
+    return std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now());
   }
+  return Day(std::chrono::year{tm.tm_year + 1900} /
+             std::chrono::month{static_cast<unsigned>(tm.tm_mon + 1)} /
+             std::chrono::day{static_cast<unsigned>(tm.tm_mday)});
 }
 
 int weekday_index(Day day) {

@@ -19,7 +19,7 @@ std::optional<Day> try_parse_date(std::string_view text);
 // "YYYY-MM-DD".
 std::string iso_date(Day day);
 
-// Today's date in the system's local time zone.
+// Today's date in the process's local time zone: TZ when set, else the system zone.
 Day today_local();
 
 // Monday = 0 ... Sunday = 6.

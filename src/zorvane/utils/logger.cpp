@@ -1,5 +1,6 @@
 #include "zorvane/utils/logger.hpp"
 
+#include <spdlog/sinks/base_sink.h>
 #include <spdlog/sinks/basic_file_sink.h>
 #include <spdlog/sinks/dist_sink.h>
 #include <spdlog/sinks/stdout_sinks.h>
@@ -11,11 +12,54 @@
 #include <mutex>
 
 #include "zorvane/utils/external_text.hpp"
+#include "zorvane/utils/log_console.hpp"
 #include "zorvane/utils/text.hpp"
 
 namespace zorvane::utils {
 
 Logger logger;
+
+namespace {
+
+thread_local std::string t_prefix;
+
+// Standard error, with an optional status line kept below the log lines (see
+// set_console_status). The base sink's mutex orders log lines and status redraws.
+class ConsoleSink : public spdlog::sinks::base_sink<std::mutex> {
+ public:
+  void set_status(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    if (text.empty() && status_.empty()) return;
+    status_ = text;
+    std::fputs("\r\x1b[K", stderr);
+    std::fputs(status_.c_str(), stderr);
+    std::fflush(stderr);
+  }
+
+ protected:
+  void sink_it_(const spdlog::details::log_msg& msg) override {
+    spdlog::memory_buf_t formatted;
+    formatter_->format(msg, formatted);
+    if (!status_.empty()) std::fputs("\r\x1b[K", stderr);
+    std::fwrite(formatted.data(), 1, formatted.size(), stderr);
+    if (!status_.empty()) std::fputs(status_.c_str(), stderr);
+    std::fflush(stderr);
+  }
+  void flush_() override { std::fflush(stderr); }
+
+ private:
+  std::string status_;
+};
+
+}  // namespace
+
+ThreadLogPrefix::ThreadLogPrefix(std::string prefix) : previous_(std::move(t_prefix)) {
+  t_prefix = std::move(prefix);
+}
+
+ThreadLogPrefix::~ThreadLogPrefix() {
+  t_prefix = std::move(previous_);
+}
 
 namespace {
 
@@ -205,13 +249,13 @@ namespace {
 struct State {
   std::shared_ptr<spdlog::sinks::dist_sink_mt> dist =
       std::make_shared<spdlog::sinks::dist_sink_mt>();
-  std::shared_ptr<spdlog::sinks::sink> console;
+  std::shared_ptr<ConsoleSink> console;
   std::shared_ptr<spdlog::sinks::sink> file;
   std::shared_ptr<spdlog::logger> log;
   std::mutex mu;  // guards set-up, not logging (the sinks are thread-safe)
 
   State() {
-    console = std::make_shared<spdlog::sinks::stderr_sink_mt>();
+    console = std::make_shared<ConsoleSink>();
     console->set_level(spdlog::level::info);
     dist->add_sink(console);
     log = std::make_shared<spdlog::logger>("zorvane", dist);
@@ -261,7 +305,7 @@ void Logger::write(LogLevel level, std::string_view format, const std::vector<Lo
     if (!s.log->should_log(lvl)) return;
     // Arguments carry outside text (server bodies, broker errors): no secret and no terminal
     // control sequence reaches the console or the log file.
-    std::string msg = printable_external(format_printf(format, args));
+    std::string msg = t_prefix + printable_external(format_printf(format, args));
     s.log->log(lvl, spdlog::string_view_t(msg.data(), msg.size()));
   } catch (...) {
     // A log call must never take its caller down.
@@ -296,6 +340,10 @@ void add_log_sink(const std::shared_ptr<spdlog::sinks::sink>& sink) {
 
 void remove_log_sink(const std::shared_ptr<spdlog::sinks::sink>& sink) {
   state().dist->remove_sink(sink);
+}
+
+void set_console_status(const std::string& text) {
+  state().console->set_status(text);
 }
 
 void shutdown_logging() {

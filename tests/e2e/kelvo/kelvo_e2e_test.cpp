@@ -16,6 +16,7 @@
 #include "agent/schemas/extraction.hpp"
 #include "agent/schemas/stock_decision.hpp"
 #include "agent/sumora/prompts.hpp"
+#include "e2e/kelvo/kelvo_fixture.hpp"
 #include "e2e/tarsen/child_process.hpp"
 #include "support/chat_stub.hpp"
 #include "support/temp_dir.hpp"
@@ -25,125 +26,11 @@
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace kelvo_e2e;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
-
-const std::string kDay = "2024-05-10";  // a Friday inside the sample history
-const std::string kFlushLine = "info|[报告存储] 未配置 KAFKA_BOOTSTRAP_SERVERS";
-
-// "level|message" of each log record on standard error; a message may span several lines.
-std::vector<std::string> log_records(const std::string& err) {
-  static const std::regex head(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \| (\w+) \| )");
-  std::vector<std::string> out;
-  std::istringstream in(err);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::smatch m;
-    if (std::regex_search(line, m, head)) {
-      out.push_back(m[1].str() + "|" + m.suffix().str());
-    } else if (!out.empty()) {
-      out.back() += "\n" + line;
-    }
-  }
-  return out;
-}
-
-bool has_record_starting(const std::vector<std::string>& records, const std::string& prefix) {
-  return std::any_of(records.begin(), records.end(),
-                     [&](const std::string& r) { return r.rfind(prefix, 0) == 0; });
-}
-
-// Each of `expected` occurs in `records`, in this order (other records may stand between).
-void expect_in_order(const std::vector<std::string>& records,
-                     const std::vector<std::string>& expected) {
-  auto from = records.begin();
-  for (const auto& e : expected) {
-    auto it = std::find(from, records.end(), e);
-    ASSERT_NE(it, records.end()) << "missing or out of order: " << e;
-    from = it + 1;
-  }
-}
-
-// A reply whose decision is a valid buy.
-const std::string kReportWithDecision =
-    "<think>推理过程</think>\n### 0. 标的信息\nsh.600519 示例酒业\n### 6. 结构化决策摘要\n"
-    "```json\n{\"stock_code\": \"sh.600519\", \"stock_name\": \"示例酒业\", \"analysis_time\": "
-    "\"2024-05-10\", \"current_price\": 117.71, \"direction\": \"看多\", \"action\": \"谨慎买入\", "
-    "\"holder_action\": \"继续持有\", \"strategy_mode\": \"区间震荡\", \"entry_price_low\": "
-    "114.06, "
-    "\"entry_price_high\": 115.4162, \"stop_loss\": 111.35, \"target_1\": 123.14, \"target_2\": "
-    "125.38, \"rrr\": 2.479, \"rrr_max\": 3.0, \"support_price\": 114.06, \"resistance_price\": "
-    "123.14, \"position_pct\": 12.5, \"holding_period\": \"7个交易日\", \"confidence\": \"中\", "
-    "\"risk_level\": \"中\", \"market_sentiment\": \"中性\", \"key_watch\": \"升级触发：站稳123.14"
-    "→加仓；降级触发：跌破111.35→离场\"}\n```\n含 30%% 与 %s 的文字照常输出";
-
-class Kelvo : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    center_ = new zv_test::TempDir("kelvo-center");
-    auto made =
-        e2e::run_child(CANDLEX_SAMPLE_EXE, {"--out", center_->str(), "--through", "2024-06-28"}, {},
-                       center_->path());
-    ASSERT_EQ(made.status, 0) << made.err;
-    // A listed stock whose file holds no bars.
-    std::ofstream(center_->path() / "daily" / "sz.000002.csv")
-        << "date,open,high,low,close,volume,amount\n";
-    project_ = new zv_test::TempDir("kelvo-project");
-    fs::create_directories(project_->path() / "data" / "etf");
-    fs::copy_file(fs::path(ZV_SOURCE_DIR) / "data" / "etf" / "etf.yaml",
-                  project_->path() / "data" / "etf" / "etf.yaml");
-  }
-  static void TearDownTestSuite() {
-    delete center_;
-    delete project_;
-  }
-
-  std::map<std::string, std::optional<std::string>> env() const {
-    return {{"CANDLEX_CENTER", center_->str()},
-            {"ZORVANE_PROJECT_ROOT", project_->str()},
-            {"REPORT_DIR", report_root().string()},
-            {"ZORVANE_SUMORA_DIR", std::nullopt},
-            {"KAFKA_BOOTSTRAP_SERVERS", std::nullopt},
-            {"LLM_CLIENT_TYPE", "OpenAI"},
-            {"OPENAI_API_KEY", "sk-e2e-secret"},
-            {"OPENAI_BASE_URL", stub.base_url()},
-            {"OPENAI_MODEL", "stub-model"},
-            {"LLM_TIMEOUT_S", "10"},
-            {"LLM_MAX_RETRIES", "0"},
-            {"LLM_RETRY_BASE_MS", "1"}};
-  }
-
-  e2e::ChildResult kelvo(const std::vector<std::string>& args,
-                         std::map<std::string, std::optional<std::string>> extra = {}) const {
-    auto e = env();
-    for (auto& [k, v] : extra) e[k] = v;
-    return e2e::run_child(KELVO_EXE, args, e, work.path());
-  }
-
-  fs::path report_root() const { return work.path() / "report"; }
-
-  // Payloads of the stored stock-report messages.
-  std::vector<rapidjson::Document> stock_messages() const {
-    std::vector<rapidjson::Document> out;
-    if (!fs::exists(report_root() / "reports.db")) return out;
-    zorvane::report::ReportStorage storage(report_root());
-    for (const auto& row : storage.outbox(false)) {
-      if (row.kind == "stock_report") out.push_back(zorvane::utils::parse_json(row.payload));
-    }
-    return out;
-  }
-
-  static zv_test::TempDir* center_;
-  static zv_test::TempDir* project_;
-  zv_test::TempDir work{"kelvo-run"};
-  zv_test::ChatStub stub;
-};
-
-zv_test::TempDir* Kelvo::center_ = nullptr;
-zv_test::TempDir* Kelvo::project_ = nullptr;
 
 TEST_F(Kelvo, FilledPromptsReachTheModelAndTheDecisionIsStored) {
   stub.push(zv_test::ChatStub::reply("**▋ A 股大盘市场研判 · 震荡 / 中**\n大盘正文"));
@@ -272,8 +159,9 @@ TEST_F(Kelvo, RefusedDatesEndQuietlyWithStatusZero) {
     EXPECT_EQ(log_records(run.err), std::vector<std::string>{"warning|输入日期 " + future +
                                                              " 是未来日期，系统将直接退出。"});
   }
-  for (const char* bad : {"2024/01/01", "2024-02-30", "yesterday"}) {
-    auto run = kelvo({"-s", "us.AAPL", "-t", bad});
+  for (const char* bad :
+       {"2024/01/01", "2024-02-30", "yesterday", "0000-01-01", "0001-01-01", "1899-12-31"}) {
+    auto run = kelvo({"-s", bad[0] == '0' ? "sh.600519" : "us.AAPL", "-t", bad});
     EXPECT_EQ(run.status, 0) << bad;
     EXPECT_EQ(log_records(run.err), std::vector<std::string>{std::string("error|日期格式错误: ") +
                                                              bad + "，应为 YYYY-MM-DD"});
@@ -361,6 +249,133 @@ TEST_F(Kelvo, OfflineClientAnalysesEveryMarketWithAValidDecision) {
     EXPECT_STREQ(m["llm_client_type"].GetString(), "offline");
   }
   EXPECT_EQ(stub.request_count(), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// The decision of kReportWithDecision with its code and date replaced (nullopt: left out).
+std::string report_with(const std::optional<std::string>& code,
+                        const std::optional<std::string>& date) {
+  std::string r = kReportWithDecision;
+  auto swap = [&r](const std::string& field, const std::optional<std::string>& value) {
+    const std::string key = "\"" + field + "\": \"";
+    const auto at = r.find(key);
+    const auto end = r.find("\", ", at + key.size()) + 3;
+    r.replace(at, end - at, value ? key + *value + "\", " : std::string());
+  };
+  swap("stock_code", code);
+  swap("analysis_time", date);
+  return r;
+}
+
+TEST_F(Kelvo, EverySpellingIsAnalysedAsItsCanonicalCode) {
+  const std::map<std::string, std::optional<std::string>> offline{{"LLM_CLIENT_TYPE", "offline"}};
+  auto hk = kelvo({"-s", "00700.HK", "-t", kDay}, offline);
+  ASSERT_EQ(hk.status, 0) << hk.err;
+  auto records = log_records(hk.err);
+  EXPECT_TRUE(has_record_starting(
+      records, "info|开始 AI 股票分析: stock=hk.00700, analysis_time=2024-05-10"));
+  EXPECT_TRUE(has_record_starting(records, "info|检测到股票代码: hk.00700 ("));
+  EXPECT_TRUE(has_record_starting(records, "info|[大盘 AI 简报] ")) << hk.err;
+  EXPECT_THAT(hk.err, HasSubstr("market=HK"));
+
+  auto us = kelvo({"-s", "AAPL.US", "-t", kDay}, offline);
+  ASSERT_EQ(us.status, 0) << us.err;
+  auto sh = kelvo({"-s", "sh.600519", "-t", kDay}, offline);
+  ASSERT_EQ(sh.status, 0) << sh.err;
+  // Other spellings of a stored stock are skipped.
+  for (const char* spelling : {"600519", "sh600519", "600519.SH"}) {
+    auto again = kelvo({"-s", spelling, "-t", kDay}, offline);
+    EXPECT_EQ(again.status, 0);
+    EXPECT_TRUE(has_record_starting(
+        log_records(again.err), "info|股票 sh.600519 在 2024-05-10 的分析报告 (offline) 已存在"))
+        << spelling << "\n"
+        << again.err;
+  }
+  auto messages = stock_messages();
+  ASSERT_EQ(messages.size(), 3u);
+  EXPECT_STREQ(messages[0]["code"].GetString(), "hk.00700");
+  EXPECT_STREQ(messages[0]["market_type"].GetString(), "HK");
+  EXPECT_STREQ(messages[1]["code"].GetString(), "us.AAPL");
+  EXPECT_STREQ(messages[1]["market_type"].GetString(), "US");
+}
+
+TEST_F(Kelvo, PastDaysSeeTheFullWindowAndStaleDataIsNamed) {
+  // A day over five years back still has its five years of bars, 20 of them weekly.
+  stub.set_default_reply("**▋ 简报**");
+  auto old = kelvo({"-s", "sh.600519", "-t", "2019-05-10"});
+  ASSERT_EQ(old.status, 0) << old.err;
+  ASSERT_EQ(stub.request_count(), 3u);
+  const std::string user = stub.requests()[1].user_message().value_or("");
+  const auto b = user.find("<weekly_data>\n") + 14;
+  const auto weekly = zorvane::utils::parse_json(user.substr(b, user.find("\n</weekly_data>") - b));
+  ASSERT_EQ(weekly.Size(), 20u);
+  EXPECT_STREQ(weekly[19]["Date"].GetString(), "2019-05-10");
+  EXPECT_FALSE(weekly[0]["Volatility"].IsNull());
+  EXPECT_FALSE(has_record_starting(log_records(old.err), "warning|[行情数据]"));
+
+  // A stock whose bars stop three weeks before the day: its data are stale.
+  {
+    std::ifstream in(center_->path() / "daily" / "sh.600519.csv");
+    std::ofstream out(center_->path() / "daily" / "sh.601111.csv");
+    std::string line;
+    while (std::getline(in, line)) {
+      if (line.rfind("2024-04-2", 0) == 0) break;  // rows are oldest first
+      out << line << "\n";
+    }
+  }
+  auto stale = kelvo({"-s", "sh.601111", "-t", kDay}, {{"LLM_CLIENT_TYPE", "offline"}});
+  ASSERT_EQ(stale.status, 0) << stale.err;
+  auto records = log_records(stale.err);
+  EXPECT_TRUE(
+      has_record_starting(records, "warning|[行情数据] sh.601111 的最后一根K线为 2024-04-19"))
+      << stale.err;
+  auto messages = stock_messages();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_STREQ(messages[0]["last_bar_date"].GetString(), "2019-05-10");
+  EXPECT_STREQ(messages[1]["last_bar_date"].GetString(), "2024-04-19");
+}
+
+TEST_F(Kelvo, DecisionCarriesTheRunsCodeAndDate) {
+  stub.set_default_reply("**▋ 简报**");
+  stub.push(zv_test::ChatStub::reply("**▋ 简报**"));
+  stub.push(zv_test::ChatStub::reply(report_with("000001.SZ", "2024-01-01")));
+  stub.push(zv_test::ChatStub::reply("总结"));
+  auto other = kelvo({"-s", "sh.600519", "-t", kDay});
+  ASSERT_EQ(other.status, 0) << other.err;
+  EXPECT_TRUE(has_record_starting(log_records(other.err),
+                                  "warning|[AI 个股分析] 决策 JSON 的代码或日期与本次分析不符"));
+
+  stub.push(zv_test::ChatStub::reply(report_with(std::nullopt, std::nullopt)));
+  stub.push(zv_test::ChatStub::reply("总结"));
+  auto missing = kelvo({"-s", "sh.600519", "-t", kDay, "--force"});
+  ASSERT_EQ(missing.status, 0) << missing.err;
+
+  auto messages = stock_messages();
+  ASSERT_EQ(messages.size(), 2u);
+  for (const auto& m : messages) {
+    ASSERT_TRUE(m["decision"].IsObject());
+    EXPECT_STREQ(m["decision"]["stock_code"].GetString(), "sh.600519");
+    EXPECT_STREQ(m["decision"]["analysis_time"].GetString(), "2024-05-10");
+  }
+}
+
+TEST_F(Kelvo, ReportThatCannotBeStoredEndsWithStatusOne) {
+  // A file where the day's folder of Markdown copies belongs.
+  fs::create_directories(report_root());
+  std::ofstream(report_root() / kDay) << "in the way";
+  auto run = kelvo({"-s", "sh.600519", "-t", kDay}, {{"LLM_CLIENT_TYPE", "offline"}});
+  EXPECT_EQ(run.status, 1);
+  auto records = log_records(run.err);
+  // The analysis is logged first, then the error names what could not be written.
+  EXPECT_TRUE(has_record_starting(records, "info|###### 📝 标的信息"));
+  EXPECT_TRUE(has_record_starting(records, "error|[AI 个股分析] 保存分析报告失败"));
+  EXPECT_THAT(run.err,
+              HasSubstr("kelvo: error: 分析报告未能保存 (stock=sh.600519, date=2024-05-10"));
+  EXPECT_THAT(run.err, HasSubstr((report_root() / kDay).string()));
+  EXPECT_LT(run.err.find("###### 📝 标的信息"), run.err.find("kelvo: error:"));
 }
 
 }  // namespace

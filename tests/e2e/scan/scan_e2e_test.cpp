@@ -142,6 +142,19 @@ TEST_F(Scan, PoolFileAndSelectors) {
   const auto bad = scan({"--pool", "bad.txt"});
   EXPECT_EQ(bad.status, 2);
   EXPECT_THAT(bad.err, HasSubstr("bad.txt line 2"));
+
+  // Lines that are no security code, and a directory, are errors naming what is wrong.
+  for (const std::string line : {"hello world", "!!!", "us.", "xx.12345"}) {
+    write(work_ / "words.txt", "# 自选\nsh.600001\n" + line + "\n");
+    const auto words = scan({"--pool", "words.txt"});
+    EXPECT_EQ(words.status, 2) << line;
+    EXPECT_THAT(words.err, HasSubstr("words.txt line 3: not a security code")) << line;
+  }
+  fs::create_directories(work_ / "pool.d");
+  const auto dir = scan({"--pool", "pool.d"});
+  EXPECT_EQ(dir.status, 2);
+  EXPECT_THAT(dir.err, HasSubstr("pool.d: not a regular file"));
+  EXPECT_TRUE(dir.out.empty());
 }
 
 TEST_F(Scan, ProgressOnlyForLargePools) {
@@ -173,6 +186,8 @@ TEST_F(Scan, BadOptionsExitTwo) {
       {"--market", "A", "--format", "xml"},
       {"--market", "A", "-t", "2024-13-01"},
       {"--market", "A", "-t", "2999-01-01"},
+      {"--market", "A", "-t", "0000-01-01"},
+      {"--market", "A", "-t", "1899-12-31"},
       {"--pool", "missing.txt"},
       {"--market", "A", "--frobnicate"},
   };
@@ -184,6 +199,8 @@ TEST_F(Scan, BadOptionsExitTwo) {
     EXPECT_FALSE(r.err.empty()) << joined;
     EXPECT_TRUE(r.out.empty()) << joined;
   }
+  const auto early = scan({"--market", "A", "-t", "0001-01-01"});
+  EXPECT_THAT(early.err, HasSubstr("invalid date '0001-01-01', expected YYYY-MM-DD"));
   EXPECT_EQ(scan({"--help"}).status, 0);
 }
 

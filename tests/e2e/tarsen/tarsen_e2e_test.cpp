@@ -290,7 +290,8 @@ TEST_F(Tarsen, RefusedDatesEndQuietlyWithStatusZero) {
   EXPECT_EQ(log_lines(future.err),
             std::vector<std::string>{"warning|输入日期 " + tomorrow + " 是未来日期，退出。"});
 
-  for (const char* bad : {"2024-13-01", "2024-02-30", "10/05/2024", "yesterday"}) {
+  for (const char* bad : {"2024-13-01", "2024-02-30", "10/05/2024", "yesterday", "0000-01-01",
+                          "0001-01-01", "1899-12-31"}) {
     auto run = tarsen({"-m", "US", "-t", bad});
     EXPECT_EQ(run.status, 0) << bad;
     EXPECT_EQ(run.out, "");

@@ -162,6 +162,31 @@ TEST(ReportStorage, StockReportRowMessageAndMarkdownCopy) {
   EXPECT_EQ(storage.outbox().size(), 3u);
 }
 
+TEST(ReportStorage, DatabaseOfAnEarlierVersionOpensAndGainsTheLastBarDate) {
+  TempDir dir;
+  // The stock_reports table as earlier versions made it, with one report.
+  exec_sql(dir.path() / "reports.db",
+           "CREATE TABLE stock_reports (id INTEGER PRIMARY KEY AUTOINCREMENT, code TEXT NOT NULL, "
+           "name TEXT NOT NULL, market_type TEXT, analysis_date TEXT NOT NULL, llm_client_type "
+           "TEXT NOT NULL, llm_model TEXT NOT NULL, report TEXT NOT NULL, summary TEXT NOT NULL, "
+           "decision TEXT, created_at TEXT NOT NULL);"
+           "INSERT INTO stock_reports (code, name, analysis_date, llm_client_type, llm_model, "
+           "report, summary, created_at) VALUES ('sh.600519', 'x', '2024-05-09', 'offline', "
+           "'offline', 'r', 's', '2024-05-09T08:00:00Z');");
+  ReportStorage storage(dir.path());
+  EXPECT_TRUE(storage.exists("sh.600519", "2024-05-09", "offline"));
+  StockReport r = sample_stock();
+  r.last_bar_date = "2024-03-29";
+  storage.save_stock_report(r);
+  auto msg = utils::parse_json(storage.outbox().back().payload);
+  EXPECT_STREQ(msg["last_bar_date"].GetString(), "2024-03-29");
+  EXPECT_NE(read_file(dir.path() / "2024-05-10" / "sh.600519_offline.md").find("2024-03-29"),
+            std::string::npos);
+  EXPECT_EQ(
+      count_rows(dir.path() / "reports.db", "stock_reports WHERE last_bar_date = '2024-03-29'"), 1);
+  EXPECT_EQ(count_rows(dir.path() / "reports.db", "stock_reports WHERE last_bar_date IS NULL"), 1);
+}
+
 // Strict JSON consumers reject NaN and Infinity: what is stored and delivered writes null.
 TEST(ReportStorage, NonFiniteNumbersAreStoredAndDeliveredAsNull) {
   TempDir dir;

@@ -205,6 +205,15 @@ TEST_F(Selector, BarBlocksHoldTheLastSixtyDaysAndTwentyWeeksWithIndicators) {
   EXPECT_STREQ(weekly[19]["Date"].GetString(), "2024-05-10");
   EXPECT_DOUBLE_EQ(weekly[19]["high"].GetDouble(), weeks.last("high"));
   EXPECT_DOUBLE_EQ(weekly[19]["volume"].GetDouble(), weeks.last("volume"));
+  // Weekly returns are annualised over 52 weeks: the sample deviation of the last 20.
+  const auto& wc = weeks.col("close");
+  std::vector<double> returns;
+  for (std::size_t i = wc.size() - 20; i < wc.size(); ++i) returns.push_back(wc[i] / wc[i - 1] - 1);
+  double mean = 0, ss = 0;
+  for (double r : returns) mean += r / 20;
+  for (double r : returns) ss += (r - mean) * (r - mean);
+  EXPECT_NEAR(weekly[19]["Volatility"].GetDouble(), std::sqrt(ss / 19) * std::sqrt(52.0) * 100,
+              1e-3);
 }
 
 TEST(BarsJson, DateFirstNanAsNullFourDecimals) {
@@ -297,10 +306,7 @@ TEST_F(Selector, AcceptedDecisionIsReturnedAndStoredWithTheReport) {
 
 TEST_F(Selector, ReportWithoutUsableDecisionKeepsTheReportAndANullDecision) {
   auto in = inputs("sh.600519", kDay);
-  // No JSON at all; then a decision that passes the checks but lacks the record's stock code.
-  std::string no_code = report_with_buy("sh.600519");
-  no_code.replace(no_code.find("\"stock_code\": \"sh.600519\", "), 27, "");
-  for (const std::string& reply : {std::string("只有文字的报告"), no_code}) {
+  for (const std::string& reply : {std::string("只有文字的报告")}) {
     ex->saved.clear();
     ex->prompts.clear();
     ex->replies = {reply, "总结"};
@@ -318,6 +324,37 @@ TEST_F(Selector, ReportWithoutUsableDecisionKeepsTheReportAndANullDecision) {
     EXPECT_EQ(ex->saved[0].decision_json, std::nullopt);
     EXPECT_EQ(logs.matching("决策").size(), 1u);
     EXPECT_THAT(logs.matching("决策").at(0), StartsWith("warning|[AI 个股分析] "));
+  }
+}
+
+TEST_F(Selector, DecisionTakesTheRunsCodeAndDateAndKeepsTheModels) {
+  auto in = inputs("sh.600519", kDay);
+  // A decision without a stock code, and one naming another stock and day.
+  std::string no_code = report_with_buy("sh.600519");
+  no_code.replace(no_code.find("\"stock_code\": \"sh.600519\", "), 27, "");
+  std::string other = report_with_buy("000001.SZ");
+  other.replace(other.find(kDay), kDay.size(), "2023-01-02");
+  struct Case {
+    std::string reply;
+    std::optional<std::string> model_code, model_date;
+  };
+  for (const auto& c :
+       {Case{no_code, std::nullopt, kDay}, Case{other, "000001.SZ", "2023-01-02"}}) {
+    ex->saved.clear();
+    ex->replies = {c.reply, "总结"};
+    zorvane::utils::LogCapture logs;
+    auto analysis = BasicAISelector(scripted(ex))
+                        .analyze(in.status, in.bars, in.pattern_info, "混合", kDay, "b");
+    const auto& decision = std::get<1>(analysis.result);
+    ASSERT_TRUE(decision.has_value());
+    EXPECT_STREQ((*decision)["stock_code"].GetString(), "sh.600519");
+    EXPECT_STREQ((*decision)["analysis_time"].GetString(), "2024-05-10");
+    EXPECT_EQ(analysis.model_stock_code, c.model_code);
+    EXPECT_EQ(analysis.model_analysis_time, c.model_date);
+    ASSERT_EQ(ex->saved.size(), 1u);
+    auto stored = zorvane::utils::parse_json(ex->saved[0].decision_json.value_or("{}"));
+    EXPECT_STREQ(stored["stock_code"].GetString(), "sh.600519");
+    EXPECT_EQ(logs.matching("代码或日期与本次分析不符").size(), 1u);
   }
 }
 
@@ -373,6 +410,11 @@ TEST_F(Selector, StorageFailureIsLoggedAndTheAnalysisStillReturned) {
   EXPECT_THAT(logs.matching("保存分析报告失败"),
               ElementsAre("error|[AI 个股分析] 保存分析报告失败 | stock=sh.600519 "
                           "date=2024-05-10 err=database is locked"));
+  ex->replies = {"报告", "总结"};
+  auto analysis =
+      BasicAISelector(services).analyze(in.status, in.bars, in.pattern_info, "混合", kDay, "b");
+  EXPECT_EQ(analysis.save_error, "database is locked");
+  EXPECT_EQ(analysis.last_bar_date, kDay);
 }
 
 // ---- the offline client's analysis and summary -------------------------------------------

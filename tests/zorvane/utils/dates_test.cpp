@@ -6,7 +6,10 @@
 #include <stdexcept>
 #include <string>
 
+#include "support/env_guard.hpp"
+
 namespace zu = zorvane::utils;
+using zu::Day;
 using namespace std::chrono;
 
 namespace {
@@ -59,6 +62,23 @@ TEST(TodayLocal, WithinADayOfUtc) {
   auto utc_today = floor<days>(system_clock::now());
   auto local = zu::today_local();
   EXPECT_LE(abs((local - utc_today).count()), 1);
+}
+
+TEST(TodayLocal, FollowsTheTzVariable) {
+  // UTC+14 and UTC-12 are 26 hours apart: their dates always differ, by one or two days.
+  Day east, west;
+  {
+    zv_test::EnvGuard tz("TZ", "Pacific/Kiritimati");
+    east = zu::today_local();
+  }
+  {
+    zv_test::EnvGuard tz("TZ", "Etc/GMT+12");
+    west = zu::today_local();
+  }
+  const auto apart = (east - west).count();
+  EXPECT_TRUE(apart == 1 || apart == 2) << apart;
+  zv_test::EnvGuard utc("TZ", "UTC");
+  EXPECT_EQ(zu::today_local(), floor<days>(system_clock::now()));
 }
 
 }  // namespace
