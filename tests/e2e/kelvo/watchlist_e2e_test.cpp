@@ -98,7 +98,16 @@ TEST_F(Watchlist, MixedMarketsEndInOneSummaryRowEach) {
   // Stored and queued: four reports and the summary.
   zorvane::report::ReportStorage storage(report_root());
   std::vector<std::string> kinds;
-  for (const auto& row : storage.outbox(false)) kinds.push_back(row.kind);
+  for (const auto& row : storage.outbox(false)) {
+    kinds.push_back(row.kind);
+    if (row.kind != "watchlist_summary") continue;
+    // The queued summary carries its message id, as every outbox message does.
+    EXPECT_EQ(row.key, "watchlist:" + kDay);
+    const auto queued = zorvane::utils::parse_json(row.payload);
+    ASSERT_TRUE(queued.HasMember("message_id"));
+    EXPECT_EQ(queued["message_id"].GetString(), row.message_id);
+    EXPECT_EQ(queued["rows"].Size(), 6u);
+  }
   EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "stock_report"), 4);
   ASSERT_EQ(std::count(kinds.begin(), kinds.end(), "watchlist_summary"), 1);
 
