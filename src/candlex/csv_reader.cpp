@@ -1,15 +1,15 @@
 #include "candlex/csv_reader.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "candlex/data_file.hpp"
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <numeric>
@@ -17,6 +17,7 @@
 #include <stdexcept>
 
 #include "zorvane/utils/dates.hpp"
+#include "zorvane/utils/logger.hpp"
 #include "zorvane/utils/text.hpp"
 
 namespace candlex {
@@ -125,7 +126,99 @@ std::optional<Day> to_day(std::string_view s) {
   return Day(ymd);
 }
 
+// Blank as the reader sees it: nothing but spaces and tabs around at most one '\r'.
+bool is_blank(std::string_view line) {
+  line = strip_spaces(line);
+  return line.empty() || line == "\r";
+}
+
+// Length of the valid UTF-8 prefix of `s`.
+std::size_t utf8_prefix(std::string_view s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const std::size_t n = s.size();
+  std::size_t i = 0;
+  while (i < n) {
+    // Eight ASCII bytes at a time.
+    if (i + 8 <= n) {
+      std::uint64_t w;
+      std::memcpy(&w, p + i, 8);
+      if ((w & 0x8080808080808080ull) == 0) {
+        i += 8;
+        continue;
+      }
+    }
+    const unsigned char c = p[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t len;
+    unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+      len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3;
+      if (c == 0xE0) lo = 0xA0;  // no overlong forms
+      if (c == 0xED) hi = 0x9F;  // no surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4;
+      if (c == 0xF0) lo = 0x90;
+      if (c == 0xF4) hi = 0x8F;  // nothing past U+10FFFF
+    } else {
+      return i;
+    }
+    if (i + len > n || p[i + 1] < lo || p[i + 1] > hi) return i;
+    for (std::size_t k = 2; k < len; ++k)
+      if ((p[i + k] & 0xC0) != 0x80) return i;
+    i += len;
+  }
+  return n;
+}
+
+// Throws when `text` (part of line `line_no`, which begins at `line`) is not UTF-8.
+void require_utf8(std::string_view text, std::string_view source, std::size_t line_no,
+                  std::string_view line = {}) {
+  const std::size_t ok = utf8_prefix(text);
+  if (ok == text.size()) return;
+  if (line.empty()) line = text;
+  const auto column = static_cast<std::size_t>(text.data() - line.data()) + ok + 1;
+  char byte[8];
+  std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(text[ok]));
+  fail(source, line_no,
+       "not UTF-8 (byte " + std::string(byte) + " at column " + std::to_string(column) +
+           "); exports of quote software are often GBK: convert the file to UTF-8, for example "
+           "with iconv -f GBK -t UTF-8");
+}
+
+// Number of '\n' bytes, eight bytes at a time.
+std::size_t count_newlines(std::string_view s) {
+  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full, kHigh = 0x8080808080808080ull;
+  std::size_t n = 0, i = 0;
+  for (; i + 8 <= s.size(); i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, s.data() + i, 8);
+    w ^= 0x0A0A0A0A0A0A0A0Aull;  // a '\n' byte becomes zero
+    const std::uint64_t nonzero = ((w & kLow7) + kLow7) | w;
+    n += static_cast<std::size_t>(std::popcount(~nonzero & kHigh));
+  }
+  for (; i < s.size(); ++i) n += s[i] == '\n';
+  return n;
+}
+
 }  // namespace
+
+std::size_t csv_header_end(std::string_view text) {
+  std::size_t pos = 0;
+  if (text.size() >= 3 && std::memcmp(text.data(), "\xEF\xBB\xBF", 3) == 0) pos = 3;
+  while (pos < text.size()) {
+    const auto nl = text.find('\n', pos);
+    if (nl == std::string_view::npos) return std::string_view::npos;
+    const bool blank = is_blank(text.substr(pos, nl - pos));
+    pos = nl + 1;
+    if (!blank) return pos;
+  }
+  return std::string_view::npos;
+}
 
 void split_csv_line(std::string_view line, std::vector<std::string_view>& fields,
                     std::string& scratch) {
@@ -178,7 +271,7 @@ void split_csv_line(std::string_view line, std::vector<std::string_view>& fields
   }
 }
 
-BarTable parse_bar_csv(std::string_view text, std::string_view source) {
+ParsedBars parse_daily_csv(std::string_view text, std::string_view source) {
   if (text.size() >= 3 && std::memcmp(text.data(), "\xEF\xBB\xBF", 3) == 0) text.remove_prefix(3);
 
   std::vector<std::string_view> fields;
@@ -187,10 +280,11 @@ BarTable parse_bar_csv(std::string_view text, std::string_view source) {
   std::size_t line_no = 0;
   auto next_line = [&](std::string_view& line) {
     if (pos >= text.size()) return false;
-    auto nl = text.find('\n', pos);
-    if (nl == std::string_view::npos) nl = text.size();
-    line = text.substr(pos, nl - pos);
-    pos = nl + 1;
+    const char* nl =
+        static_cast<const char*>(std::memchr(text.data() + pos, '\n', text.size() - pos));
+    const std::size_t end = nl ? static_cast<std::size_t>(nl - text.data()) : text.size();
+    line = text.substr(pos, end - pos);
+    pos = end + 1;
     ++line_no;
     return true;
   };
@@ -199,12 +293,13 @@ BarTable parse_bar_csv(std::string_view text, std::string_view source) {
   std::string_view line;
   bool have_header = false;
   while (next_line(line)) {
-    if (!strip_spaces(line).empty() && strip_spaces(line) != "\r") {
+    if (!is_blank(line)) {
       have_header = true;
       break;
     }
   }
   if (!have_header) fail(source, std::max<std::size_t>(line_no, 1), "empty file, no header line");
+  require_utf8(line, source, line_no);
   split_csv_line(line, fields, scratch);
   std::array<int, kFieldCount> index;
   index.fill(-1);
@@ -224,71 +319,112 @@ BarTable parse_bar_csv(std::string_view text, std::string_view source) {
   const bool has_amount = index[kAmount] >= 0;
   const std::size_t needed =
       static_cast<std::size_t>(*std::max_element(index.begin(), index.end())) + 1;
+  // What each of the header's columns holds; -1 for a column that is not read.
+  std::vector<int> role(header_fields, -1);
+  for (int f = 0; f < kFieldCount; ++f)
+    if (index[f] >= 0) role[static_cast<std::size_t>(index[f])] = f;
 
   std::vector<Day> dates;
   std::vector<std::size_t> lines;
   std::array<std::vector<double>, kFieldCount> cols;
-  // Exact row capacity up front (memchr is vectorised; the tables live on in the cache, so
-  // no over-allocation).
-  std::size_t guess = 1;
+  // Exact row capacity up front: the tables may live on in the cache, so no over-allocation.
   // `pos` is one past the end when the header was the last line and had no line break.
-  for (const char* p = text.data() + std::min(pos, text.size());
-       (p = static_cast<const char*>(
-            std::memchr(p, '\n', static_cast<std::size_t>(text.data() + text.size() - p))));
-       ++p)
-    ++guess;
+  const std::size_t guess = 1 + count_newlines(text.substr(std::min(pos, text.size())));
   dates.reserve(guess);
   lines.reserve(guess);
-  for (int f = kOpen; f < kFieldCount; ++f) cols[f].reserve(guess);
+  for (int f = kOpen; f < kFieldCount; ++f)
+    if (index[f] >= 0) cols[f].reserve(guess);
+
+  // One cell of a data row: `column` in the row, `cell` its text.
+  auto take = [&](std::size_t column, std::string_view cell) {
+    if (column >= header_fields) {
+      // Text beyond the header's columns means the row's commas do not line up with it (a
+      // decimal comma, an unquoted comma): reading on would shift values into other columns.
+      if (!strip_spaces(cell).empty()) return false;
+      return true;
+    }
+    const int f = role[column];
+    if (f < 0) {
+      require_utf8(cell, source, line_no, line);
+      return true;
+    }
+    cell = strip_spaces(cell);
+    if (f == kDate) {
+      auto day = to_day(cell);
+      if (!day) {
+        require_utf8(line, source, line_no);
+        fail(source, line_no, "invalid date " + quoted_text(cell));
+      }
+      dates.push_back(*day);
+      return true;
+    }
+    const bool price = f <= kClose;
+    if (cell.empty()) {
+      if (price) fail(source, line_no, std::string("empty ") + kFieldNames[f] + " price");
+      cols[f].push_back(kNaN);
+      return true;
+    }
+    auto v = to_number(cell);
+    if (!v || (price && !std::isfinite(*v))) {
+      require_utf8(line, source, line_no);
+      fail(source, line_no,
+           std::string("non-numeric ") + kFieldNames[f] + (price ? " price " : " ") +
+               quoted_text(cell));
+    }
+    cols[f].push_back(*v);
+    return true;
+  };
 
   while (next_line(line)) {
-    if (strip_spaces(line).empty() || strip_spaces(line) == "\r") continue;
-    split_csv_line(line, fields, scratch);
-    if (fields.size() < needed)
-      fail(source, line_no,
-           "expected at least " + std::to_string(needed) + " fields, found " +
-               std::to_string(fields.size()));
-    // Text beyond the header's columns means the row's commas do not line up with it (a
-    // decimal comma, an unquoted comma): reading on would shift values into other columns.
-    for (std::size_t i = header_fields; i < fields.size(); ++i)
-      if (!strip_spaces(fields[i]).empty())
-        fail(source, line_no,
-             "expected at most " + std::to_string(header_fields) + " fields, found " +
-                 std::to_string(fields.size()));
-    auto date_text = strip_spaces(fields[index[kDate]]);
-    auto day = to_day(date_text);
-    if (!day) fail(source, line_no, "invalid date " + quoted_text(date_text));
-    dates.push_back(*day);
-    lines.push_back(line_no);
-    for (int f = kOpen; f < kFieldCount; ++f) {
-      if (index[f] < 0) continue;
-      auto cell = strip_spaces(fields[index[f]]);
-      const bool price = f <= kClose;
-      if (cell.empty()) {
-        if (price) fail(source, line_no, std::string("empty ") + kFieldNames[f] + " price");
-        cols[f].push_back(kNaN);
-        continue;
+    if (is_blank(line)) continue;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    std::size_t count = 0;
+    bool aligned = true;
+    if (std::memchr(line.data(), '"', line.size()) == nullptr) {
+      // The plain case, cell by cell without collecting the fields first.
+      const char* p = line.data();
+      const char* const e = p + line.size();
+      while (true) {
+        const char* c = p;
+        while (c != e && *c != ',') ++c;
+        aligned = take(count, std::string_view(p, static_cast<std::size_t>(c - p))) && aligned;
+        ++count;
+        if (c == e) break;
+        p = c + 1;
       }
-      auto v = to_number(cell);
-      if (!v || (price && !std::isfinite(*v)))
-        fail(source, line_no,
-             std::string("non-numeric ") + kFieldNames[f] + (price ? " price " : " ") +
-                 quoted_text(cell));
-      cols[f].push_back(*v);
+    } else {
+      // Text after a closing quote is dropped by the splitter, so check the raw line.
+      require_utf8(line, source, line_no);
+      split_csv_line(line, fields, scratch);
+      count = fields.size();
+      for (std::size_t i = 0; i < count; ++i) aligned = take(i, fields[i]) && aligned;
     }
+    if (count < needed || !aligned) {
+      require_utf8(line, source, line_no);
+      if (count < needed)
+        fail(source, line_no,
+             "expected at least " + std::to_string(needed) + " fields, found " +
+                 std::to_string(count));
+      fail(source, line_no,
+           "expected at most " + std::to_string(header_fields) + " fields, found " +
+               std::to_string(count));
+    }
+    lines.push_back(line_no);
   }
 
+  ParsedBars out;
   // Sort by date (stable, so a duplicate reports the later line) unless already in order.
-  if (!std::is_sorted(dates.begin(), dates.end())) {
+  out.in_order = std::is_sorted(dates.begin(), dates.end());
+  if (!out.in_order) {
     std::vector<std::size_t> order(dates.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
     std::stable_sort(order.begin(), order.end(),
                      [&](std::size_t a, std::size_t b) { return dates[a] < dates[b]; });
     auto permute = [&](auto& v) {
-      std::remove_reference_t<decltype(v)> out;
-      out.reserve(v.size());
-      for (auto i : order) out.push_back(v[i]);
-      v = std::move(out);
+      std::remove_reference_t<decltype(v)> sorted;
+      sorted.reserve(v.size());
+      for (auto i : order) sorted.push_back(v[i]);
+      v = std::move(sorted);
     };
     permute(dates);
     permute(lines);
@@ -307,40 +443,63 @@ BarTable parse_bar_csv(std::string_view text, std::string_view source) {
   BarTable table(std::move(dates));
   for (int f = kOpen; f <= kVolume; ++f) table.set(kFieldNames[f], std::move(cols[f]));
   if (has_amount) table.set("amount", std::move(cols[kAmount]));
-  return table;
-}
-
-std::string read_text_file(const std::filesystem::path& path, std::string_view source) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0)
-    throw std::runtime_error(std::string(source) + ": cannot open: " + std::strerror(errno));
-  // Read straight into the string, sized from fstat; keep going if the file has grown.
-  std::string out;
-  struct stat st {};
-  std::size_t capacity = (::fstat(fd, &st) == 0 && st.st_size > 0)
-                             ? static_cast<std::size_t>(st.st_size) + 1
-                             : 1 << 16;
-  std::size_t used = 0;
-  out.resize(capacity);
-  while (true) {
-    if (used == out.size()) out.resize(out.size() * 2);
-    ssize_t n = ::read(fd, out.data() + used, out.size() - used);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int err = errno;
-      ::close(fd);
-      throw std::runtime_error(std::string(source) + ": cannot read: " + std::strerror(err));
-    }
-    if (n == 0) break;
-    used += static_cast<std::size_t>(n);
-  }
-  ::close(fd);
-  out.resize(used);
+  out.table = std::move(table);
   return out;
 }
 
+std::vector<Day> drop_non_positive_bars(BarTable& table) {
+  std::vector<Day> dropped;
+  if (table.empty()) return dropped;
+  const auto& open = table.col("open");
+  const auto& high = table.col("high");
+  const auto& low = table.col("low");
+  const auto& close = table.col("close");
+  std::vector<char> keep(table.size(), 1);
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    if (open[i] > 0 && high[i] > 0 && low[i] > 0 && close[i] > 0) continue;
+    keep[i] = 0;
+    dropped.push_back(table.dates()[i]);
+  }
+  if (dropped.empty()) return dropped;
+  auto kept = [&](const auto& v) {
+    std::remove_cvref_t<decltype(v)> out;
+    out.reserve(v.size() - dropped.size());
+    for (std::size_t i = 0; i < v.size(); ++i)
+      if (keep[i]) out.push_back(v[i]);
+    return out;
+  };
+  BarTable out(kept(table.dates()));
+  for (const auto& name : table.columns()) out.set(name, kept(table.col(name)));
+  table = std::move(out);
+  return dropped;
+}
+
+void warn_dropped_bars(std::string_view source, const std::vector<Day>& dropped) {
+  if (dropped.empty()) return;
+  zorvane::utils::logger.warning(
+      "%s: 剔除 %d 根开盘/最高/最低/收盘价为零或负数的K线（%s 至 %s），其余照常分析", source,
+      dropped.size(), zorvane::utils::iso_date(dropped.front()),
+      zorvane::utils::iso_date(dropped.back()));
+}
+
+BarTable parse_bar_csv(std::string_view text, std::string_view source) {
+  auto parsed = parse_daily_csv(text, source);
+  warn_dropped_bars(source, drop_non_positive_bars(parsed.table));
+  return std::move(parsed.table);
+}
+
+std::string read_text_file(const std::filesystem::path& path, std::string_view source) {
+  auto file = DataFile::open(path, std::string(source));
+  if (!file)
+    throw std::runtime_error(std::string(source) + ": cannot open: " + std::strerror(ENOENT));
+  return std::string(file->read_all().view());
+}
+
 BarTable read_bar_csv(const std::filesystem::path& path, std::string_view source) {
-  return parse_bar_csv(read_text_file(path, source), source);
+  auto file = DataFile::open(path, std::string(source));
+  if (!file)
+    throw std::runtime_error(std::string(source) + ": cannot open: " + std::strerror(ENOENT));
+  return parse_bar_csv(file->read_all().view(), source);
 }
 
 }  // namespace candlex

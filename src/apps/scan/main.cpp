@@ -6,7 +6,8 @@
 // Results go to standard output; progress (pools over 100 stocks), warnings and logs to
 // standard error. Exit status: 0 when the scan ran (stocks that could not be read are reported
 // and skipped), 2 for bad options, an unreadable or invalid pool file, or a bad date, 1 when
-// the scan itself fails.
+// the scan itself fails (running out of memory included: "scan: error: out of memory while
+// ...", naming the stock being read).
 
 #include <CLI/CLI.hpp>
 
@@ -14,6 +15,7 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -97,21 +99,32 @@ int run(int argc, char** argv) {
   if (entries.empty()) std::cerr << "scan: 股票池为空\n";
 
   scan::Summary summary{end_date, entries.size(), 0};
-  if (selector == "radar") {
-    auto loaded = scan::load_pool(entries, start_date, end_date);
-    report_failures(loaded.failures);
-    summary.with_data = loaded.with_data;
-    const std::string frequency = radar::pool_reference_frequency(loaded.pool, {}, target_date);
-    const auto sections = radar::OpportunityRadarSelector::analyze_pool(
-        loaded.pool, std::nullopt, std::nullopt, 1.5, 1.5, std::nullopt, target_date);
-    std::cout << (format == "json" ? scan::radar_json(sections, frequency, summary)
-                                   : scan::radar_text(sections, frequency, summary));
-  } else {
-    auto result = scan::run_selector(selector, entries, start_date, end_date);
-    report_failures(result.failures);
-    summary.with_data = result.with_data;
-    std::cout << (format == "json" ? scan::selector_json(selector, result.passed, summary)
-                                   : scan::selector_text(selector, result.passed, summary));
+  // Running out of memory is an error naming what was being done, never an abort; the
+  // loaders name the stock themselves.
+  std::string doing;
+  try {
+    if (selector == "radar") {
+      auto loaded = scan::load_pool(entries, start_date, end_date);
+      report_failures(loaded.failures);
+      summary.with_data = loaded.with_data;
+      doing = "evaluating the radar over " + std::to_string(loaded.with_data) + " stocks";
+      const std::string frequency = radar::pool_reference_frequency(loaded.pool, {}, target_date);
+      const auto sections = radar::OpportunityRadarSelector::analyze_pool(
+          loaded.pool, std::nullopt, std::nullopt, 1.5, 1.5, std::nullopt, target_date);
+      doing = "writing the results";
+      std::cout << (format == "json" ? scan::radar_json(sections, frequency, summary)
+                                     : scan::radar_text(sections, frequency, summary));
+    } else {
+      auto result = scan::run_selector(selector, entries, start_date, end_date);
+      report_failures(result.failures);
+      summary.with_data = result.with_data;
+      doing = "writing the results";
+      std::cout << (format == "json" ? scan::selector_json(selector, result.passed, summary)
+                                     : scan::selector_text(selector, result.passed, summary));
+    }
+  } catch (const std::bad_alloc&) {
+    if (doing.empty()) throw;
+    throw std::runtime_error("out of memory while " + doing);
   }
   std::cout.flush();
   return 0;
@@ -123,6 +136,8 @@ int main(int argc, char** argv) {
   int status = 1;
   try {
     status = run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "scan: error: out of memory\n";
   } catch (const std::exception& e) {
     std::cerr << "scan: error: " << e.what() << '\n';
   }
