@@ -340,7 +340,13 @@ void split_csv_line(std::string_view line, std::vector<std::string_view>& fields
   }
 }
 
-ParsedBars parse_daily_csv(std::string_view text, std::string_view source) {
+namespace {
+
+// The parse behind parse_daily_csv and parse_daily_csv_rows: the header from `text`, the data
+// rows from `rows` when given (else from the rest of `text`), rows before `from` (when given)
+// only checked for order.
+ParsedBars parse_impl(std::string_view text, std::optional<std::string_view> rows,
+                      std::string_view source, std::optional<Day> from) {
   if (text.size() >= 3 && std::memcmp(text.data(), "\xEF\xBB\xBF", 3) == 0) text.remove_prefix(3);
 
   std::vector<std::string_view> fields;
@@ -368,6 +374,7 @@ ParsedBars parse_daily_csv(std::string_view text, std::string_view source) {
     }
   }
   if (!have_header) fail(source, std::max<std::size_t>(line_no, 1), "empty file, no header line");
+  if (rows) text = *rows, pos = 0;
   require_utf8(line, source, line_no);
   split_csv_line(line, fields, scratch);
   std::array<int, kFieldCount> index;
@@ -404,6 +411,8 @@ ParsedBars parse_daily_csv(std::string_view text, std::string_view source) {
   for (int f = kOpen; f < kFieldCount; ++f)
     if (index[f] >= 0) cols[f].reserve(guess);
 
+  ParsedBars out;
+  std::optional<Day> previous;  // date of the previous row, kept or not
   DayCache day_cache;
   // One cell of a data row: `column` in the row, `cell` its text.
   auto take = [&](std::size_t column, std::string_view cell) {
@@ -466,6 +475,7 @@ ParsedBars parse_daily_csv(std::string_view text, std::string_view source) {
         if (auto day = to_day(std::string_view(p, 10), day_cache)) {
           dates.push_back(*day);
           c = p + 10;
+          if (from && *day < *from) break;  // the rest of the row is not needed
         }
       }
       if (!c) {
@@ -481,8 +491,8 @@ ParsedBars parse_daily_csv(std::string_view text, std::string_view source) {
       if (c == e) break;
       p = c + 1;
     }
+    const std::size_t row = lines.size();
     if (quoted) {
-      const std::size_t row = lines.size();
       dates.resize(row);
       for (int f = kOpen; f < kFieldCount; ++f)
         if (index[f] >= 0) cols[f].resize(row);
@@ -492,6 +502,20 @@ ParsedBars parse_daily_csv(std::string_view text, std::string_view source) {
       count = fields.size();
       aligned = true;
       for (std::size_t i = 0; i < count; ++i) aligned = take(i, fields[i]) && aligned;
+    }
+    if (dates.size() > row) {
+      const Day day = dates[row];
+      if (!out.first_date) out.first_date = day;
+      if (previous && day < *previous) out.in_order = false;
+      previous = day;
+      if (from && day < *from) {
+        // Before the window: neither checked further nor kept.
+        out.reaches_before = true;
+        dates.resize(row);
+        for (int f = kOpen; f < kFieldCount; ++f)
+          if (index[f] >= 0) cols[f].resize(row);
+        continue;
+      }
     }
     if (count < needed || !aligned) {
       require_utf8(line, source, line_no);
@@ -506,9 +530,7 @@ ParsedBars parse_daily_csv(std::string_view text, std::string_view source) {
     lines.push_back(line_no);
   }
 
-  ParsedBars out;
   // Sort by date (stable, so a duplicate reports the later line) unless already in order.
-  out.in_order = std::is_sorted(dates.begin(), dates.end());
   if (!out.in_order) {
     std::vector<std::size_t> order(dates.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
@@ -539,6 +561,17 @@ ParsedBars parse_daily_csv(std::string_view text, std::string_view source) {
   if (has_amount) table.set("amount", std::move(cols[kAmount]));
   out.table = std::move(table);
   return out;
+}
+
+}  // namespace
+
+ParsedBars parse_daily_csv(std::string_view text, std::string_view source) {
+  return parse_impl(text, std::nullopt, source, std::nullopt);
+}
+
+ParsedBars parse_daily_csv_rows(std::string_view header, std::string_view rows,
+                                std::string_view source, Day from) {
+  return parse_impl(header, rows, source, from);
 }
 
 std::vector<Day> drop_non_positive_bars(BarTable& table) {

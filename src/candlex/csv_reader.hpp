@@ -12,6 +12,7 @@
 // them in their oldest years) are dropped with one warning per file, and the rest is used.
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,9 +30,17 @@ BarTable parse_bar_csv(std::string_view text, std::string_view source);
 // The parse alone: every row, sorted, and whether the rows came in date order.
 struct ParsedBars {
   BarTable table;
-  bool in_order = true;
+  bool in_order = true;           // every row read was dated on or after the one before
+  std::optional<Day> first_date;  // of the first data row in the text
+  bool reaches_before = false;    // parse_daily_csv_rows met a row dated before `from`
 };
 ParsedBars parse_daily_csv(std::string_view text, std::string_view source);
+
+// For reading the end of a file: the header line from `header` (the start of the file), the
+// data rows from `rows` (complete rows from further on). Rows dated before `from` are only
+// checked for order: not validated, not kept. Line numbers in errors are not the file's.
+ParsedBars parse_daily_csv_rows(std::string_view header, std::string_view rows,
+                                std::string_view source, Day from);
 
 // Removes the bars with a zero or negative open, high, low or close; returns their dates.
 std::vector<Day> drop_non_positive_bars(BarTable& table);

@@ -13,7 +13,7 @@ namespace candlex {
 namespace {
 
 // The header and the first data rows are looked for in this many bytes at the start.
-constexpr std::size_t kHeadBytes = 8 * 1024;
+constexpr std::size_t kHeadBytes = 2 * 1024;
 // Reads from the end before giving up and reading the whole file.
 constexpr int kMaxTailReads = 4;
 
@@ -53,22 +53,17 @@ BarTable read_bar_csv_since(const DataFile& file, Day from, std::size_t first_ch
   const std::string_view header = head.view().substr(0, header_end);
   std::optional<Day> first_row;
   try {
-    const auto rows = complete_lines(head.view(), header_end);
-    // The first complete row alone (the head may end mid-row).
-    const auto one = rows.substr(0, rows.find('\n') + 1);
-    auto parsed = parse_daily_csv(std::string(header).append(one), source);
-    if (!parsed.table.empty()) first_row = parsed.table.dates().front();
+    first_row = parse_daily_csv_rows(header, complete_lines(head.view(), header_end), source, from)
+                    .first_date;
   } catch (const std::runtime_error&) {
     return whole();
   }
   if (!first_row) return whole();
 
   std::size_t chunk = first_chunk;
-  std::string text;
   for (int attempt = 0; attempt < kMaxTailReads; ++attempt) {
     if (chunk + header_end >= size) return whole();
-    const std::uint64_t offset = size - chunk;
-    const auto tail = file.read_range(offset, chunk);
+    const auto tail = file.read_range(size - chunk, chunk);
     // Skip the partial row the read began in.
     const auto cut = tail.view().find('\n');
     if (cut == std::string_view::npos) {
@@ -76,19 +71,23 @@ BarTable read_bar_csv_since(const DataFile& file, Day from, std::size_t first_ch
       continue;
     }
     const std::string_view rows = tail.view().substr(cut + 1);
-    text.assign(header).append(rows);
     ParsedBars parsed;
     try {
-      parsed = parse_daily_csv(text, source);
+      parsed = parse_daily_csv_rows(header, rows, source, from);
     } catch (const std::runtime_error&) {
       return whole();  // so the error names the right line
     }
-    if (!parsed.in_order || parsed.table.empty() || *first_row > parsed.table.dates().front())
-      return whole();
-    const Day oldest = parsed.table.dates().front(), newest = parsed.table.dates().back();
+    if (!parsed.in_order || !parsed.first_date || *first_row > *parsed.first_date) return whole();
     // Covered once a row before the window has been read.
-    if (oldest < from) return finish(std::move(parsed.table), from, source);
+    if (parsed.reaches_before) {
+      warn_dropped_bars(source, drop_non_positive_bars(parsed.table));
+      // A copy of exact size: the parse reserved room for every row of the read, and a scan
+      // keeps thousands of these tables.
+      return parsed.table.slice(0, parsed.table.size());
+    }
+    if (parsed.table.empty()) return whole();
     // Grow by the bytes per day seen so far, with a margin.
+    const Day oldest = parsed.table.dates().front(), newest = parsed.table.dates().back();
     const auto span = std::max<long>(1, (newest - oldest).count());
     const auto wanted = std::max<long>(1, (newest - from).count() + 7);
     const double per_day = static_cast<double>(rows.size()) / static_cast<double>(span);
