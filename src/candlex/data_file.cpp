@@ -57,12 +57,10 @@ DataFile::~DataFile() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-FileBytes DataFile::read_range(std::uint64_t offset, std::size_t length) const {
-  auto data = std::make_unique_for_overwrite<char[]>(length);
+std::size_t DataFile::read_into(char* buffer, std::size_t length, std::uint64_t offset) const {
   std::size_t used = 0;
   while (used < length) {
-    const ssize_t n =
-        ::pread(fd_, data.get() + used, length - used, static_cast<off_t>(offset + used));
+    const ssize_t n = ::pread(fd_, buffer + used, length - used, static_cast<off_t>(offset + used));
     if (n < 0) {
       if (errno == EINTR) continue;
       fail(source_, "cannot read", errno);
@@ -70,6 +68,12 @@ FileBytes DataFile::read_range(std::uint64_t offset, std::size_t length) const {
     if (n == 0) break;
     used += static_cast<std::size_t>(n);
   }
+  return used;
+}
+
+FileBytes DataFile::read_range(std::uint64_t offset, std::size_t length) const {
+  auto data = std::make_unique_for_overwrite<char[]>(length);
+  const std::size_t used = read_into(data.get(), length, offset);
   return FileBytes(std::move(data), used);
 }
 
@@ -77,21 +81,13 @@ FileBytes DataFile::read_all() const {
   // One byte more than the stamp's size, so a file that has grown is noticed and read on.
   std::size_t capacity = static_cast<std::size_t>(stamp_.size) + 1;
   auto data = std::make_unique_for_overwrite<char[]>(capacity);
-  std::size_t used = 0;
-  while (true) {
-    if (used == capacity) {
-      auto bigger = std::make_unique_for_overwrite<char[]>(capacity * 2);
-      std::memcpy(bigger.get(), data.get(), used);
-      data = std::move(bigger);
-      capacity *= 2;
-    }
-    const ssize_t n = ::pread(fd_, data.get() + used, capacity - used, static_cast<off_t>(used));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      fail(source_, "cannot read", errno);
-    }
-    if (n == 0) break;
-    used += static_cast<std::size_t>(n);
+  std::size_t used = read_into(data.get(), capacity, 0);
+  while (used == capacity) {
+    auto bigger = std::make_unique_for_overwrite<char[]>(capacity * 2);
+    std::memcpy(bigger.get(), data.get(), used);
+    data = std::move(bigger);
+    used += read_into(data.get() + used, capacity, used);
+    capacity *= 2;
   }
   return FileBytes(std::move(data), used);
 }

@@ -54,6 +54,9 @@ class DataFile {
   FileBytes read_range(std::uint64_t offset, std::size_t length) const;
 
  private:
+  // Up to `length` bytes at `offset` into `buffer`; fewer only at the end of the file.
+  std::size_t read_into(char* buffer, std::size_t length, std::uint64_t offset) const;
+
   DataFile(int fd, FileStamp stamp, std::string source)
       : fd_(fd), stamp_(stamp), source_(std::move(source)) {}
 
