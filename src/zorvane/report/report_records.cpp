@@ -51,7 +51,7 @@ std::string message_json(const SumoraReport& report, const std::string& created_
   add_optional(doc, "llm_client_type", report.llm_client_type, a);
   add_optional(doc, "llm_model", report.llm_model, a);
   json_add(doc, "created_at", std::string_view(created_at), a);
-  return utils::safe_json_dumps(doc);
+  return utils::strict_json_dumps(doc);
 }
 
 std::string message_json(const StockReport& report, const std::string& created_at) {
@@ -74,7 +74,12 @@ std::string message_json(const StockReport& report, const std::string& created_a
     json_add(doc, "decision", rapidjson::Value(rapidjson::kNullType), a);
   }
   json_add(doc, "created_at", std::string_view(created_at), a);
-  return utils::safe_json_dumps(doc);
+  return utils::strict_json_dumps(doc);
+}
+
+std::optional<std::string> stored_decision_json(const StockReport& report) {
+  if (!report.decision_json) return std::nullopt;
+  return utils::strict_json_dumps(parse_decision(*report.decision_json));
 }
 
 std::string report_markdown(const StockReport& report, const std::string& created_at) {
@@ -87,7 +92,7 @@ std::string report_markdown(const StockReport& report, const std::string& create
   md += "## 投资建议总结\n\n" + std::string(utils::trim(report.summary)) + "\n";
   if (report.decision_json) {
     rapidjson::Document decision = parse_decision(*report.decision_json);
-    md += "\n## 交易决策\n\n```json\n" + utils::safe_json_dumps(decision, false, 2) + "\n```\n";
+    md += "\n## 交易决策\n\n```json\n" + utils::strict_json_dumps(decision, 2) + "\n```\n";
   }
   return md;
 }

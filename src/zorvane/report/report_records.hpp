@@ -36,9 +36,14 @@ std::string message_key(const StockReport& report);
 // "llm_client_type", "llm_model", "created_at"} and {"type": "stock_report", "code", "name",
 // "market_type", "analysis_date", "llm_client_type", "llm_model", "report", "summary",
 // "decision", "created_at"}, with absent values as null and the decision embedded as JSON.
-// Throws std::invalid_argument when decision_json is not a JSON object.
+// The text is strict JSON: a NaN or infinite number is written null. Throws
+// std::invalid_argument when decision_json is not a JSON object.
 std::string message_json(const SumoraReport& report, const std::string& created_at);
 std::string message_json(const StockReport& report, const std::string& created_at);
+
+// The decision as the database keeps it: strict JSON (non-finite numbers as null), or none.
+// Throws std::invalid_argument when decision_json is not a JSON object.
+std::optional<std::string> stored_decision_json(const StockReport& report);
 
 // The Markdown copy of a stock report for people to read.
 std::string report_markdown(const StockReport& report, const std::string& created_at);

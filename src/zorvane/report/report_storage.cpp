@@ -194,7 +194,7 @@ std::int64_t ReportStorage::save_stock_report(const StockReport& report) {
       .bind(6, report.llm_model)
       .bind(7, report.report)
       .bind(8, report.summary)
-      .bind(9, report.decision_json)
+      .bind(9, stored_decision_json(report))
       .bind(10, created_at)
       .run();
   std::int64_t id = enqueue(d, "stock_report", message_key(report), payload, created_at);
