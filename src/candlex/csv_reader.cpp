@@ -344,7 +344,7 @@ namespace {
 
 // The parse behind parse_daily_csv and parse_daily_csv_rows: the header from `text`, the data
 // rows from `rows` when given (else from the rest of `text`), rows before `from` (when given)
-// only checked for order.
+// checked but not kept.
 ParsedBars parse_impl(std::string_view text, std::optional<std::string_view> rows,
                       std::string_view source, std::optional<Day> from) {
   if (text.size() >= 3 && std::memcmp(text.data(), "\xEF\xBB\xBF", 3) == 0) text.remove_prefix(3);
@@ -475,7 +475,6 @@ ParsedBars parse_impl(std::string_view text, std::optional<std::string_view> row
         if (auto day = to_day(std::string_view(p, 10), day_cache)) {
           dates.push_back(*day);
           c = p + 10;
-          if (from && *day < *from) break;  // the rest of the row is not needed
         }
       }
       if (!c) {
@@ -503,20 +502,6 @@ ParsedBars parse_impl(std::string_view text, std::optional<std::string_view> row
       aligned = true;
       for (std::size_t i = 0; i < count; ++i) aligned = take(i, fields[i]) && aligned;
     }
-    if (dates.size() > row) {
-      const Day day = dates[row];
-      if (!out.first_date) out.first_date = day;
-      if (previous && day < *previous) out.in_order = false;
-      previous = day;
-      if (from && day < *from) {
-        // Before the window: neither checked further nor kept.
-        out.reaches_before = true;
-        dates.resize(row);
-        for (int f = kOpen; f < kFieldCount; ++f)
-          if (index[f] >= 0) cols[f].resize(row);
-        continue;
-      }
-    }
     if (count < needed || !aligned) {
       require_utf8(line, source, line_no);
       if (count < needed)
@@ -526,6 +511,20 @@ ParsedBars parse_impl(std::string_view text, std::optional<std::string_view> row
       fail(source, line_no,
            "expected at most " + std::to_string(header_fields) + " fields, found " +
                std::to_string(count));
+    }
+    if (dates.size() > row) {
+      const Day day = dates[row];
+      if (!out.first_date) out.first_date = day;
+      if (previous && day < *previous) out.in_order = false;
+      previous = day;
+      if (from && day < *from) {
+        // Before the window: checked (a damaged last row must not pass) but not kept.
+        out.reaches_before = true;
+        dates.resize(row);
+        for (int f = kOpen; f < kFieldCount; ++f)
+          if (index[f] >= 0) cols[f].resize(row);
+        continue;
+      }
     }
     lines.push_back(line_no);
   }

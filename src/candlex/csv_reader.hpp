@@ -37,8 +37,9 @@ struct ParsedBars {
 ParsedBars parse_daily_csv(std::string_view text, std::string_view source);
 
 // For reading the end of a file: the header line from `header` (the start of the file), the
-// data rows from `rows` (complete rows from further on). Rows dated before `from` are only
-// checked for order: not validated, not kept. Line numbers in errors are not the file's.
+// data rows from `rows` (complete rows from further on). Rows dated before `from` are checked
+// as any row but not kept (duplicates among them go unnoticed). Line numbers in errors are
+// not the file's.
 ParsedBars parse_daily_csv_rows(std::string_view header, std::string_view rows,
                                 std::string_view source, Day from);
 
