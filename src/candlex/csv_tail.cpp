@@ -12,12 +12,12 @@ namespace candlex {
 
 namespace {
 
-// The header and the first data rows are looked for in this many bytes at the start.
+// The header and the first data row are looked for in this many bytes at the start.
 constexpr std::size_t kHeadBytes = 2 * 1024;
 // Reads from the end before giving up and reading the whole file.
 constexpr int kMaxTailReads = 4;
 
-// The bars of `parsed` from `from` on, less the non-positive ones (with the warning).
+// The bars of `table` from `from` on, less the non-positive ones (with the warning).
 BarTable finish(BarTable table, Day from, std::string_view source) {
   const auto& d = table.dates();
   const auto first =

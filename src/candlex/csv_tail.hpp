@@ -6,8 +6,8 @@
 // The result equals the full read cut to the same days whenever the file is well-formed and
 // its rows are in date order. The tail is trusted only when the rows read are in order and
 // the file's first row is not later than them; otherwise, and whenever the tail does not
-// parse, the whole file is read (so errors name the right line). Rows before the window are
-// not read, so damage there goes unnoticed.
+// parse, the whole file is read (so errors name the right line). Every row read is checked;
+// rows before those read are not, so damage there goes unnoticed.
 
 #include <cstddef>
 
