@@ -12,6 +12,11 @@ find_package(fmt CONFIG REQUIRED)
 find_package(spdlog CONFIG REQUIRED)
 find_package(CLI11 CONFIG REQUIRED)
 find_package(yaml-cpp REQUIRED)
+# CommonMark with GitHub's table extension; the extensions library ships no pkg-config file.
+pkg_check_modules(CMARK_GFM REQUIRED IMPORTED_TARGET libcmark-gfm)
+find_library(CMARK_GFM_EXTENSIONS_LIBRARY cmark-gfm-extensions REQUIRED)
+add_library(cmark_gfm INTERFACE)
+target_link_libraries(cmark_gfm INTERFACE PkgConfig::CMARK_GFM ${CMARK_GFM_EXTENSIONS_LIBRARY})
 
 # RapidJSON only sets include variables; NaN/Infinity must be written identically everywhere.
 add_library(rapidjson_cfg INTERFACE)

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "agent/sumora/brief_page.hpp"
 #include "agent/sumora/cache.hpp"
 #include "agent/sumora/prompts.hpp"
 #include "agent/sumora/sentiment_block.hpp"
@@ -81,7 +82,14 @@ const BriefServices& default_brief_services() {
     };
     s.build_client = [] { return zorvane::agent::build_client(); };
     s.save_sumora = [](const zorvane::report::SumoraReport& report) {
-      zorvane::report::default_storage().save_sumora(report);
+      auto& storage = zorvane::report::default_storage();
+      storage.save_sumora(report);
+      // The page is for people; a failure to draw it must not count as a failed push.
+      try {
+        _write_brief_page(storage.root(), report);
+      } catch (const std::exception& e) {
+        logger.warning("[大盘 AI 简报] 简报页面生成失败: %s", e.what());
+      }
     };
     return s;
   }();

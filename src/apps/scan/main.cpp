@@ -1,13 +1,14 @@
 // scan: screens a pool of stocks with the opportunity radar or a technical selector.
 //
 //   scan --pool FILE | --market A|HK|US|ETF [-t YYYY-MM-DD]
-//        [--selector radar|combined|tf|brp|all] [--format text|json] [--log-level LEVEL]
+//        [--selector radar|combined|tf|brp|all] [--format text|json|html] [--out FILE]
+//        [--log-level LEVEL]
 //
-// Results go to standard output; progress (pools over 100 stocks), warnings and logs to
-// standard error. Exit status: 0 when the scan ran (stocks that could not be read are reported
-// and skipped), 2 for bad options, an unreadable or invalid pool file, or a bad date, 1 when
-// the scan itself fails (running out of memory included: "scan: error: out of memory while
-// ...", naming the stock being read).
+// Results go to standard output, or to FILE with --out (html: a sortable table page); progress
+// (pools over 100 stocks), warnings and logs to standard error. Exit status: 0 when the scan ran
+// (stocks that could not be read are reported and skipped), 2 for bad options, an unreadable or
+// invalid pool file, or a bad date, 1 when the scan itself fails (running out of memory
+// included: "scan: error: out of memory while ...", naming the stock being read).
 
 #include <CLI/CLI.hpp>
 
@@ -22,10 +23,12 @@
 #include <vector>
 
 #include "apps/common/program.hpp"
+#include "apps/scan/scan_html.hpp"
 #include "apps/scan/scan_output.hpp"
 #include "apps/scan/scan_pool.hpp"
 #include "apps/scan/scan_run.hpp"
 #include "strategy/radar/opportunity_radar_selector.hpp"
+#include "zorvane/utils/atomic_file.hpp"
 #include "zorvane/utils/dates.hpp"
 #include "zorvane/utils/logger.hpp"
 
@@ -36,6 +39,8 @@ using zorvane::utils::logger;
 // Bars loaded per stock: the calendar days before the end date, enough for the 60-bar
 // averages and the radar's 60-bar range.
 constexpr int kWindowDays = 400;
+// Closes drawn in each sparkline of the HTML table.
+constexpr std::size_t kSparkBars = 60;
 
 int usage_error(const std::string& message) {
   std::cerr << "scan: error: " << message << "\nRun with --help for more information.\n";
@@ -61,7 +66,10 @@ int run(int argc, char** argv) {
   app.add_option("-t,--date", date, "截止日 YYYY-MM-DD（默认：今天）");
   app.add_option("--selector", selector, "radar（默认）/ combined / tf / brp / all")
       ->check(CLI::IsMember({"radar", "combined", "tf", "brp", "all"}));
-  app.add_option("--format", format, "text（默认）/ json")->check(CLI::IsMember({"text", "json"}));
+  std::string out_file;
+  app.add_option("--format", format, "text（默认）/ json / html")
+      ->check(CLI::IsMember({"text", "json", "html"}));
+  app.add_option("--out", out_file, "结果写入文件而不是标准输出");
   app.add_option("--log-level", log_level, "DEBUG / INFO / WARNING（默认）/ ERROR")
       ->check(CLI::IsMember({"DEBUG", "INFO", "WARNING", "ERROR"}, CLI::ignore_case));
   if (auto status = apps::parse_command_line(app, argc, argv)) return *status;
@@ -99,6 +107,10 @@ int run(int argc, char** argv) {
   if (entries.empty()) std::cerr << "scan: 股票池为空\n";
 
   scan::Summary summary{end_date, entries.size(), 0};
+  std::string output;
+  // Chart colours follow the market; a pool file may mix markets, and gets the default.
+  const std::optional<std::string> pool_market =
+      market.empty() ? std::nullopt : std::optional<std::string>(market);
   // Running out of memory is an error naming what was being done, never an abort; the
   // loaders name the stock themselves.
   std::string doing;
@@ -112,21 +124,43 @@ int run(int argc, char** argv) {
       const auto sections = radar::OpportunityRadarSelector::analyze_pool(
           loaded.pool, std::nullopt, std::nullopt, 1.5, 1.5, std::nullopt, target_date);
       doing = "writing the results";
-      std::cout << (format == "json" ? scan::radar_json(sections, frequency, summary)
-                                     : scan::radar_text(sections, frequency, summary));
+      if (format == "html") {
+        scan::Closes closes;
+        for (const auto& [code, entry] : loaded.pool) {
+          if (entry.second && entry.second->has("close")) {
+            closes[code] = entry.second->tail(kSparkBars).col("close");
+          }
+        }
+        output = scan::radar_html(sections, frequency, summary, closes, pool_market);
+      } else {
+        output = format == "json" ? scan::radar_json(sections, frequency, summary)
+                                  : scan::radar_text(sections, frequency, summary);
+      }
     } else {
       auto result = scan::run_selector(selector, entries, start_date, end_date);
       report_failures(result.failures);
       summary.with_data = result.with_data;
       doing = "writing the results";
-      std::cout << (format == "json" ? scan::selector_json(selector, result.passed, summary)
-                                     : scan::selector_text(selector, result.passed, summary));
+      if (format == "html") {
+        output = scan::selector_html(
+            selector, result.passed, summary,
+            scan::recent_closes(result.passed, start_date, end_date, kSparkBars), pool_market);
+      } else {
+        output = format == "json" ? scan::selector_json(selector, result.passed, summary)
+                                  : scan::selector_text(selector, result.passed, summary);
+      }
     }
   } catch (const std::bad_alloc&) {
     if (doing.empty()) throw;
     throw std::runtime_error("out of memory while " + doing);
   }
-  std::cout.flush();
+  if (out_file.empty()) {
+    std::cout << output;
+    std::cout.flush();
+  } else {
+    zorvane::utils::write_file_atomic(out_file, output);
+    std::cerr << "scan: 结果已写入 " << out_file << '\n';
+  }
   return 0;
 }
 

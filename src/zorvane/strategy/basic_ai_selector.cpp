@@ -18,6 +18,7 @@
 #include "zorvane/agent/assistant_agent.hpp"
 #include "zorvane/agent/reasoning.hpp"
 #include "zorvane/market/market_type.hpp"
+#include "zorvane/report/html/report_pages.hpp"
 #include "zorvane/report/report_storage.hpp"
 #include "zorvane/utils/dates.hpp"
 #include "zorvane/utils/json.hpp"
@@ -154,7 +155,10 @@ std::string pct_change_text(const candlex::BarTable& daily) {
 
 AIAnalysisServices AIAnalysisServices::defaults() {
   return {[] { return agent::build_client(); },
-          [](const report::StockReport& r) { report::default_storage().save_stock_report(r); }};
+          [](const report::StockReport& r) { report::default_storage().save_stock_report(r); },
+          [](const report::StockReport& r, const candlex::BarTable& daily) {
+            html::write_stock_page(report::default_storage().root(), r, daily);
+          }};
 }
 
 BasicAISelector::BasicAISelector(AIAnalysisServices services) : services_(std::move(services)) {
@@ -225,11 +229,21 @@ AIAnalysisResult BasicAISelector::check_async(const indicators::StockStatus& sto
   report::StockReport record{
       code,           name,        market,          analysis_time, analysis.client_type,
       analysis.model, report_text, summary.content, decision_json};
+  bool saved = false;
   try {
     services_.save_stock_report(record);
+    saved = true;
   } catch (const std::exception& e) {
     logger.error("[AI 个股分析] 保存分析报告失败 | stock=%s date=%s err=%s", code, analysis_time,
                  e.what());
+  }
+  if (saved && services_.write_page) {
+    try {
+      services_.write_page(record, df);
+    } catch (const std::exception& e) {
+      logger.warning("[AI 个股分析] 报告页面生成失败 | stock=%s date=%s err=%s", code,
+                     analysis_time, e.what());
+    }
   }
 
   bool buy = false;

@@ -2,7 +2,7 @@
 // The per-stock model analysis: fills the market's analysis prompt with the stock's bars,
 // pattern information and the market brief, asks the model for a report, extracts the trading
 // decision from it, asks for an execution summary of the report, and keeps both in report
-// storage (with a message for the queue and a Markdown copy).
+// storage (with a message for the queue, a Markdown copy and an HTML page with charts).
 //
 //   zorvane::strategy::BasicAISelector selector;
 //   auto [is_buy, decision, confidence, summary, report] = selector.check_async(
@@ -33,6 +33,10 @@ using AIAnalysisResult =
 struct AIAnalysisServices {
   std::function<agent::BuiltClient()> build_client;
   std::function<void(const report::StockReport&)> save_stock_report;
+  // Writes the saved report's HTML page from the daily bars the analysis used; none writes
+  // no page. A failure is logged and changes nothing else.
+  std::function<void(const report::StockReport&, const candlex::BarTable& daily)> write_page =
+      nullptr;
 
   static AIAnalysisServices defaults();
 };
