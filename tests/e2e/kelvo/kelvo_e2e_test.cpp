@@ -108,6 +108,7 @@ class Kelvo : public ::testing::Test {
             {"ZORVANE_SUMORA_DIR", std::nullopt},
             {"KAFKA_BOOTSTRAP_SERVERS", std::nullopt},
             {"LLM_CLIENT_TYPE", "OpenAI"},
+            {"ZORVANE_GATE", "report"},  // the stub's replies are not briefs: one call each
             {"OPENAI_API_KEY", "sk-e2e-secret"},
             {"OPENAI_BASE_URL", stub.base_url()},
             {"OPENAI_MODEL", "stub-model"},
