@@ -1,10 +1,16 @@
 #include "morvik/sentiment.hpp"
 
+#include <sys/stat.h>
+
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
+#include <map>
+#include <mutex>
 #include <stdexcept>
 
+#include "candlex/codes.hpp"
+#include "candlex/data_center.hpp"
 #include "candlex/market_data.hpp"
 #include "morvik/sentiment_cache.hpp"
 #include "morvik/sentiment_compute.hpp"
@@ -60,6 +66,48 @@ rapidjson::Document compute_uncached(candlex::Day as_of, const std::string& freq
   return compute_sentiment_from_bars(bars, universe.entries.size(), freq, as_of);
 }
 
+// Codes of a universe file's text, parsed once per distinct text for the process.
+std::vector<std::string> universe_codes(const std::string& text, const std::string& path) {
+  static std::mutex mutex;
+  static std::map<std::uint64_t, std::vector<std::string>> parsed;
+  const auto hash = fnv1a64(text);
+  {
+    std::lock_guard lock(mutex);
+    if (auto it = parsed.find(hash); it != parsed.end()) return it->second;
+  }
+  std::vector<std::string> codes;
+  for (const auto& entry : parse_sentiment_universe(text, path).entries)
+    codes.push_back(entry.code);
+  std::lock_guard lock(mutex);
+  return parsed.emplace(hash, std::move(codes)).first->second;
+}
+
+// Identity of the bars a snapshot of the data center is computed from: each universe ETF's
+// daily file as (modification time, size), so bars that arrive after a first run make a new
+// cache key instead of being ignored. One stat per ETF; no file is read.
+std::string center_bars_stamp(const fs::path& center, const std::string& universe_text,
+                              const std::string& universe_path) {
+  std::string identity;
+  for (const auto& code : universe_codes(universe_text, universe_path)) {
+    identity += code;
+    struct stat st {};
+    std::string file;
+    try {
+      file = (center / candlex::daily_file_name(candlex::normalize_code(code))).string();
+    } catch (const std::exception&) {
+      identity += "|?\n";  // a code the source cannot name: its load fails the same way
+      continue;
+    }
+    if (::stat(file.c_str(), &st) == 0) {
+      identity += "|" + std::to_string(st.st_mtim.tv_sec) + "." +
+                  std::to_string(st.st_mtim.tv_nsec) + "|" + std::to_string(st.st_size) + "\n";
+    } else {
+      identity += "|-\n";
+    }
+  }
+  return hex64(fnv1a64(identity));
+}
+
 }  // namespace
 
 fs::path sentiment_cache_dir() {
@@ -84,7 +132,8 @@ std::size_t clear_sentiment_cache() {
 }
 
 rapidjson::Document compute_sentiment_snapshot(const std::optional<std::string>& date,
-                                               const SentimentConfig& config, bool use_cache) {
+                                               const SentimentConfig& config, bool use_cache,
+                                               bool refresh) {
   const std::string freq = normalize_sentiment_freq(config.freq);
   const candlex::Day as_of = date && !date->empty() ? zorvane::utils::parse_iso_date(*date)
                                                     : zorvane::utils::today_local();
@@ -98,16 +147,23 @@ rapidjson::Document compute_sentiment_snapshot(const std::optional<std::string>&
   if (!use_cache) return compute();
 
   const std::string date_text = zorvane::utils::iso_date(as_of);
-  const std::string source = config.bar_loader ? "custom:" + config.source_id : default_source_id();
+  std::string source = config.bar_loader ? "custom:" + config.source_id : default_source_id();
+  if (const auto center = candlex::center_dir(); center && !config.bar_loader) {
+    source += "|" + center_bars_stamp(*center, universe_text, config.universe_path);
+  }
   const std::string key = std::string(detail::SENTIMENT_CACHE_VERSION) + "|" + freq + "|" +
                           date_text + "|" + hex64(fnv1a64(universe_text)) + "|" + source;
-  if (auto hit = detail::sentiment_memory_get(key)) return std::move(*hit);
+  if (!refresh) {
+    if (auto hit = detail::sentiment_memory_get(key)) return std::move(*hit);
+  }
 
   fs::path file;
   try {
     file = sentiment_cache_dir() /
            ("sentiment_" + freq + "_" + date_text + "_" + hex64(fnv1a64(key)) + ".json");
-    if (auto hit = detail::read_snapshot_file(file)) {
+    if (refresh) {
+      // recompute below and replace the file
+    } else if (auto hit = detail::read_snapshot_file(file)) {
       logger.debug("[情绪温度计] 命中磁盘缓存 path=%s", file);
       detail::sentiment_memory_put(key, *hit);
       return std::move(*hit);

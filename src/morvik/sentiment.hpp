@@ -6,8 +6,10 @@
 //
 // Caching (use_cache): a snapshot is kept for the process and written to
 // <report root>/sentiment/ as JSON, keyed by the requested date (today when none), the
-// horizon, a hash of the universe file's bytes, the bar source and the computation's version,
-// so a second process reads it instead of recomputing. The report root is REPORT_DIR, else
+// horizon, a hash of the universe file's bytes, the bar source (for the data center, with the
+// modification time and size of every universe ETF's daily file, so bars that arrive later
+// are seen) and the computation's version, so a second process reads it instead of
+// recomputing. The report root is REPORT_DIR, else
 // CANDLEX_CENTER/report, else <project root>/report (relative paths are taken from the
 // project root). Cache files are written atomically (temporary file, then rename); a cache
 // that cannot be read or written only costs a recomputation.
@@ -47,10 +49,11 @@ struct SentimentConfig {
 // "confidence" ([0, 1]), "n_etf", "n_universe", "factors" (code -> percentile).
 // Throws std::invalid_argument for a bad date or horizon, std::runtime_error when the universe
 // file cannot be used or the bars do not allow a reading; bars of a single ETF that fail to
-// load are skipped with a warning.
+// load are skipped with a warning. `refresh` (with use_cache) ignores a cached snapshot,
+// recomputes it and replaces the cached one.
 rapidjson::Document compute_sentiment_snapshot(const std::optional<std::string>& date,
-                                               const SentimentConfig& config,
-                                               bool use_cache = true);
+                                               const SentimentConfig& config, bool use_cache = true,
+                                               bool refresh = false);
 
 // Zone description of a temperature: {zone title, tactical guidance, detail}. Zones follow
 // the state bands. Throws std::invalid_argument for a temperature that is not finite.

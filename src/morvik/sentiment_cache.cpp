@@ -9,10 +9,11 @@
 #include <fstream>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <stdexcept>
 
 #include "zorvane/utils/json.hpp"
+#include "zorvane/utils/logger.hpp"
+#include "zorvane/utils/regular_file.hpp"
 
 namespace morvik::detail {
 
@@ -59,12 +60,11 @@ std::size_t sentiment_memory_clear() {
 }
 
 std::optional<rapidjson::Document> read_snapshot_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream buf;
-  buf << in.rdbuf();
   try {
-    auto doc = zorvane::utils::parse_json(buf.str());
+    // Neither followed through a symbolic link nor waited on as a FIFO.
+    const auto text = zorvane::utils::read_regular_file(path);
+    if (!text) return std::nullopt;
+    auto doc = zorvane::utils::parse_json(*text);
     if (!doc.IsObject()) return std::nullopt;
     const auto* t = zorvane::utils::json_find(doc, "temperature");
     const auto* s = zorvane::utils::json_find(doc, "state");
@@ -73,6 +73,9 @@ std::optional<rapidjson::Document> read_snapshot_file(const fs::path& path) {
       return std::nullopt;
     }
     return doc;
+  } catch (const zorvane::utils::NotRegularFileError& e) {
+    zorvane::utils::logger.warning("[情绪温度计] 读取缓存失败 path=%s err=%s", path, e.what());
+    return std::nullopt;
   } catch (const std::exception&) {
     return std::nullopt;
   }

@@ -17,7 +17,9 @@ void sentiment_memory_put(const std::string& key, const rapidjson::Value& snapsh
 std::size_t sentiment_memory_clear();
 
 // A snapshot file's object; nullopt when the file is missing, unreadable, not JSON or lacks
-// the entries every snapshot has ("temperature" number, "state" and "direction" texts).
+// the entries every snapshot has ("temperature" number, "state" and "direction" texts), and
+// (with a warning naming the path) when it is not a regular file: a symbolic link is not
+// followed and a FIFO not waited on.
 std::optional<rapidjson::Document> read_snapshot_file(const std::filesystem::path& path);
 
 // Writes the snapshot through a temporary file in the same directory and a rename, so a

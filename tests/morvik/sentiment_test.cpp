@@ -10,12 +10,18 @@
 #include <set>
 #include <stdexcept>
 
+#include <sys/stat.h>
+
+#include "candlex/codes.hpp"
+#include "candlex/data_center.hpp"
+#include "morvik/sentiment_cache.hpp"
 #include "morvik/sentiment_fixtures.hpp"
 #include "morvik/sentiment_universe.hpp"
 #include "support/env_guard.hpp"
 #include "support/temp_dir.hpp"
 #include "zorvane/utils/json.hpp"
 #include "zorvane/utils/log_capture.hpp"
+#include "zorvane/utils/text.hpp"
 
 namespace {
 
@@ -147,6 +153,72 @@ TEST_F(Snapshot, DamagedOrUnwritableCacheOnlyCostsARecomputation) {
   zorvane::utils::LogCapture log;
   EXPECT_EQ(dumps(compute_sentiment_snapshot(date_, config(), true)), first);
   EXPECT_EQ(log.matching("[情绪温度计] 缓存目录不可用").size(), 1u);
+}
+
+// With the data center as the bar source, a cached snapshot follows the files: bars that
+// arrive after a first reading give a new reading, and refresh recomputes a cached one.
+TEST_F(Snapshot, DataCenterBarsThatArriveLaterAreSeenAndRefreshRecomputes) {
+  const fs::path center = dir_ / "center";
+  const auto last = zorvane::utils::parse_iso_date(date_);
+  auto write_bars = [&](candlex::Day until) {
+    for (const auto& [code, table] : bars_) {
+      const auto part = table.until(until);
+      std::string csv = "date,open,high,low,close,volume\n";
+      for (std::size_t i = 0; i < part.size(); ++i) {
+        csv += zorvane::utils::iso_date(part.dates()[i]);
+        for (const char* col : {"open", "high", "low", "close", "volume"})
+          csv += "," + zorvane::utils::float_text(part.col(col)[i]);
+        csv += "\n";
+      }
+      const auto file = center / candlex::daily_file_name(candlex::normalize_code(code));
+      fs::create_directories(file.parent_path());
+      write_file(file, csv);
+    }
+  };
+  zv_test::EnvGuard source("CANDLEX_CENTER", center.string());
+  morvik::SentimentConfig cfg;
+  cfg.universe_path = universe_.string();
+
+  write_bars(last - std::chrono::days{1});  // the day's bars are not in yet
+  const auto early = compute_sentiment_snapshot(date_, cfg, true);
+  EXPECT_LT(std::string(early["date"].GetString()), date_);
+  write_bars(last);
+  fs::remove_all(cache_);
+  const auto late = compute_sentiment_snapshot(date_, cfg, true);
+  EXPECT_EQ(std::string(late["date"].GetString()), date_);
+
+  // A cached reading is answered from the cache until refresh recomputes and replaces it.
+  const auto file = files_in(cache_).at(0);
+  write_file(file, R"({"temperature": 1.0, "state": "ICE_COLD", "direction": "flat"})");
+  morvik::clear_sentiment_cache();
+  EXPECT_EQ(compute_sentiment_snapshot(date_, cfg, true)["temperature"].GetDouble(), 1.0);
+  EXPECT_EQ(dumps(compute_sentiment_snapshot(date_, cfg, true, true)), dumps(late));
+  morvik::clear_sentiment_cache();
+  EXPECT_EQ(dumps(compute_sentiment_snapshot(date_, cfg, true)), dumps(late));
+}
+
+// A FIFO in place of a snapshot file would hang a plain reader; a symbolic link would serve
+// another file. Both are misses with a warning, and the fresh snapshot replaces the entry.
+TEST_F(Snapshot, CacheFileThatIsNotARegularFileIsAMiss) {
+  const auto first = dumps(compute_sentiment_snapshot(date_, config(), true));
+  const auto file = files_in(cache_).at(0);
+  const auto planted = dir_ / "planted.json";
+  write_file(planted, R"({"temperature": 99.0, "state": "OVERHEAT", "direction": "warming"})");
+  for (bool fifo : {true, false}) {
+    fs::remove(file);
+    if (fifo) {
+      ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
+    } else {
+      fs::create_symlink(planted, file);
+    }
+    morvik::clear_sentiment_cache();
+    zorvane::utils::LogCapture log;
+    EXPECT_EQ(dumps(compute_sentiment_snapshot(date_, config(), true)), first) << fifo;
+    EXPECT_EQ(log.matching("[情绪温度计] 读取缓存失败 path=" + file.string()).size(), 1u);
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(file)));
+  }
+  // The link's target is untouched.
+  EXPECT_EQ((*morvik::detail::read_snapshot_file(planted))["temperature"].GetDouble(), 99.0);
 }
 
 TEST_F(Snapshot, FailingEtfIsSkippedWithAWarning) {

@@ -1,6 +1,7 @@
 #include "agent/schemas/decision.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -91,6 +92,11 @@ bool validate_decision_price_chain(const rapidjson::Value& decision_dict) {
     if (!number) {
       auto [format, arg] = detail::repr_arg("决策价格链违规 | %s=%r 无法转换为数字", *value);
       logger.warning(format, kChain[i], arg);
+      return false;
+    }
+    // NaN compares false with everything and would pass every test below.
+    if (!std::isfinite(*number)) {
+      logger.warning("决策价格链违规 | %s=%s 不是有限数字", kChain[i], *number);
       return false;
     }
     price[i] = *number;

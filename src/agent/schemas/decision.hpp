@@ -77,7 +77,8 @@ void normalize_decision_price_fields(rapidjson::Value& decision_dict);
 // target_2, skipping every comparison that involves a zero (or absent, null, false, empty)
 // price. Logs the first violation as a warning and returns false; any other action passes.
 // A price that is not a number (text that does not read as one, a non-empty list or object)
-// fails with "决策价格链违规 | %s=%r 无法转换为数字". Throws std::invalid_argument when
+// fails with "决策价格链违规 | %s=%r 无法转换为数字", one that is NaN or infinite with
+// "决策价格链违规 | %s=%s 不是有限数字". Throws std::invalid_argument when
 // `decision_dict` is not an object.
 bool validate_decision_price_chain(const rapidjson::Value& decision_dict);
 

@@ -14,6 +14,7 @@
 
 #include "agent/schemas/decision.hpp"
 #include "agent/schemas/values.hpp"
+#include "zorvane/utils/json.hpp"
 #include "zorvane/utils/logger.hpp"
 #include "zorvane/utils/text.hpp"
 
@@ -282,12 +283,14 @@ std::optional<rapidjson::Document> extract_decision_json(std::string_view raw_co
   if (candidate.empty()) return std::nullopt;
 
   const std::string cleaned = detail::keep_printable(candidate);
+  // Valid JSON that the reader refuses (1e400, a lone \ud83d) is rewritten first.
+  const std::optional<std::string> relaxed = zorvane::utils::relax_json_text(cleaned);
   rapidjson::Document doc;
-  DecisionReader parse{{}, cleaned};
+  DecisionReader parse{{}, relaxed ? std::string_view(*relaxed) : std::string_view(cleaned)};
   doc.Populate(parse);
   if (parse.reader.HasParseError()) {
     logger.warning("决策 JSON 解析失败 | 错误=%s | 长度=%d | 原始前缀=%s",
-                   parse_error_text(parse.reader, cleaned), zorvane::utils::char_count(cleaned),
+                   parse_error_text(parse.reader, parse.text), zorvane::utils::char_count(cleaned),
                    utf8_prefix(cleaned, kLogPrefixChars));
     return std::nullopt;
   }

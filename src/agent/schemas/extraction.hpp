@@ -20,7 +20,8 @@ std::optional<std::string> scan_json_block(std::string_view raw_text);
 // The decision map of a model reply, or nullopt. The candidate is the content of the first
 // ```json fence, else scan_json_block's block; characters other than printable ones, line
 // feed, carriage return and tab are removed; the text is parsed as JSON (NaN, Infinity and
-// -Infinity accepted; numbers read exactly, integers that fit 64 bits kept as integers; with
+// -Infinity accepted; numbers read exactly, integers that fit 64 bits kept as integers,
+// numbers beyond the double range as infinities, a lone surrogate escape as U+FFFD; with
 // duplicate keys the last value wins, at the first key's place) and
 // must be an object holding "action" and "direction" that passes validate_decision_enums and
 // validate_decision_price_chain. Price fields come back normalised. Rejections are logged as

@@ -1,5 +1,8 @@
 #include "agent/schemas/values.hpp"
 
+#include <unicode/uchar.h>
+
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -159,6 +162,24 @@ std::string_view strip_white_space(std::string_view text) {
 std::optional<double> parse_float_text(std::string_view text) {
   std::string_view t = strip_white_space(text);
   if (t.empty()) return std::nullopt;
+  // Decimal digits of any script ("１３９.５") read as their ASCII counterparts.
+  std::string ascii;
+  if (std::any_of(t.begin(), t.end(),
+                  [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+    ascii.reserve(t.size());
+    for (std::size_t i = 0; i < t.size();) {
+      char32_t cp = 0;
+      const std::size_t len = decode_utf8(t, i, cp);
+      if (len == 0) return std::nullopt;
+      if (cp >= 0x80 && u_charType(static_cast<UChar32>(cp)) == U_DECIMAL_DIGIT_NUMBER) {
+        ascii += static_cast<char>('0' + u_charDigitValue(static_cast<UChar32>(cp)));
+      } else {
+        ascii.append(t.substr(i, len));
+      }
+      i += len;
+    }
+    t = ascii;
+  }
   bool negative = false;
   std::size_t i = 0;
   if (t[0] == '+' || t[0] == '-') {

@@ -62,7 +62,8 @@ std::string_view strip_white_space(std::string_view text);
 
 // The floating number a text stands for: surrounding white space allowed, optional sign,
 // decimal digits with optional fraction and exponent (single underscores between digits
-// allowed), or inf / infinity / nan in any case. Overflow gives an infinity, underflow a zero.
+// allowed; digits of any script, such as full-width ones, count as decimal digits), or inf /
+// infinity / nan in any case. Overflow gives an infinity, underflow a zero.
 // nullopt for anything else, including blank text.
 std::optional<double> parse_float_text(std::string_view text);
 

@@ -1,5 +1,6 @@
 #include "agent/sumora/brief.hpp"
 
+#include <chrono>
 #include <exception>
 #include <filesystem>
 #include <future>
@@ -41,6 +42,12 @@ std::string prompt_date(const std::string& analysis_date) {
   return d.empty() ? analysis_date : d;
 }
 
+// How long to wait for another process that generates the same brief: its model call at the
+// longest, plus the data work it does under the lock (index table, sentiment).
+std::chrono::milliseconds generation_wait() {
+  return zorvane::agent::model_call_bound() + std::chrono::seconds(10);
+}
+
 // Closing is best effort: the brief (or the call's error) matters more than a failed release.
 void close_client(zorvane::agent::ChatClient& client) {
   try {
@@ -69,8 +76,10 @@ const BriefServices& default_brief_services() {
     s.core_index_table = [](const std::string& market, const std::string& date) {
       return _generate_core_index_table(market, date);
     };
-    s.sentiment_block = [](const std::string& market, const std::string& date) {
-      return _format_sentiment_block(market, date).first;
+    s.sentiment_block = [](const std::string& market, const std::string& date, bool refresh) {
+      return _format_sentiment_block(market, date,
+                                     [refresh] { return _load_sentiment_library(refresh); })
+          .first;
     };
     s.build_client = [] { return zorvane::agent::build_client(); };
     s.save_sumora = [](const zorvane::report::SumoraReport& report) {
@@ -177,12 +186,13 @@ GeneratedBrief _generate_brief_via_llm(const std::string& market_type,
 
 BriefPrompt _prepare_brief_prompt(const std::string& market_type, const std::string& analysis_date,
                                   const std::string& env_block, const std::string& hist_block,
-                                  const std::string& ind_block, const BriefServices& services) {
+                                  const std::string& ind_block, const BriefServices& services,
+                                  bool refresh) {
   auto core = services.core_index_table(market_type, analysis_date);
   // The sentiment computation may block for long: keep it off the caller's thread, after the
   // core table (never in parallel with it).
   auto sentiment = std::async(std::launch::async, [&] {
-                     return services.sentiment_block(market_type, analysis_date);
+                     return services.sentiment_block(market_type, analysis_date, refresh);
                    }).get();
   auto prompt = _build_user_prompt(market_type, analysis_date, core, env_block, hist_block,
                                    ind_block, sentiment);
@@ -192,10 +202,10 @@ BriefPrompt _prepare_brief_prompt(const std::string& market_type, const std::str
 GeneratedBrief _generate_brief_via_llm(const std::string& market_type,
                                        const std::string& analysis_date,
                                        const std::string& env_block, const std::string& hist_block,
-                                       const std::string& ind_block,
-                                       const BriefServices& services) {
-  auto prepared =
-      _prepare_brief_prompt(market_type, analysis_date, env_block, hist_block, ind_block, services);
+                                       const std::string& ind_block, const BriefServices& services,
+                                       bool refresh) {
+  auto prepared = _prepare_brief_prompt(market_type, analysis_date, env_block, hist_block,
+                                        ind_block, services, refresh);
   return _ask_model_for_brief(market_type, analysis_date, prepared.user_prompt, services);
 }
 
@@ -293,31 +303,35 @@ std::string get_market_ai_brief(const std::optional<std::string>& market_type,
 
   auto blocks = _fetch_market_blocks(mt, analysis_date, services);
 
+  // Two layers: the key's mutex orders this process's threads, the file lock other processes
+  // (tarsen, kelvo, watchlist runs). Whoever held either before us may have written the brief
+  // meanwhile, so a non-forced caller looks again once it holds both.
   std::lock_guard generation(_get_lock(key));
   if (!force_regenerate) {
-    // Whoever held the lock before us may have written the brief meanwhile.
     if (auto hit = detail::MEM_CACHE.get(key)) return hit->first;
+  }
+  auto file_lock = detail::lock_brief_file(mt, analysis_date, generation_wait());
+  if (!force_regenerate) {
     if (auto again = _load_disk_cache(mt, analysis_date)) {
+      file_lock.release();
       detail::MEM_CACHE.put(key, *again);
       if (ensure_mq) push(again->first, again->second);
       return again->first;
     }
-  } else {
-    auto path = _cache_path(mt, analysis_date);
-    if (std::filesystem::exists(path)) {
-      std::error_code ec;
-      std::filesystem::remove(path, ec);  // one that vanished meanwhile is fine
-      if (ec && std::filesystem::exists(path)) {
-        throw std::filesystem::filesystem_error("cannot delete brief file", path, ec);
-      }
-      logger.info("[大盘 AI 简报] 已清理磁盘缓存以触发强制重推: %s", path.filename().string());
-    }
   }
 
-  auto gated = _generate_gated_brief(mt, analysis_date, blocks, services, gate_mode);
+  // A forced run keeps the old brief and its sidecar until the new ones replace them: when
+  // the model call fails, the old brief is still there.
+  auto gated = _generate_gated_brief(mt, analysis_date, blocks, services, gate_mode,
+                                     force_regenerate);
   auto meta = gated_meta(gated);
   detail::MEM_CACHE.put(key, {gated.content, meta});
   _save_disk_cache(mt, analysis_date, gated.content, meta);
+  file_lock.release();
+  if (force_regenerate && disk) {
+    logger.info("[大盘 AI 简报] 已清理磁盘缓存以触发强制重推: %s",
+                _cache_path(mt, analysis_date).filename().string());
+  }
   _push_to_mq(mt, analysis_date, gated.content, &meta, services, &gated.gate);
   return gated.content;
 }

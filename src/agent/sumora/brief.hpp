@@ -36,8 +36,10 @@ struct BriefServices {
       indicator_block;
   std::function<CoreIndexTable(const std::string& market_type, const std::string& analysis_date)>
       core_index_table;
-  // The sentiment block text ("" when there is none).
-  std::function<std::string(const std::string& market_type, const std::string& analysis_date)>
+  // The sentiment block text ("" when there is none); `refresh` recomputes the snapshots
+  // instead of reading them from the library's cache (a forced regeneration).
+  std::function<std::string(const std::string& market_type, const std::string& analysis_date,
+                            bool refresh)>
       sentiment_block;
   std::function<zorvane::agent::BuiltClient()> build_client;
   std::function<void(const zorvane::report::SumoraReport& report)> save_sumora;
@@ -72,7 +74,8 @@ MarketBlocks _fetch_market_blocks(const std::string& market_type, const std::str
                                   const BriefServices& services);
 
 // Fills the user prompt and makes the one model call; reasoning blocks are removed from the
-// reply. The client is closed afterwards whatever happened.
+// reply. The client is closed afterwards whatever happened. `refresh` (a forced regeneration)
+// recomputes the sentiment snapshots rather than reading their cache.
 GeneratedBrief _generate_brief_via_llm(const std::string& market_type,
                                        const std::string& analysis_date,
                                        const std::string& env_block, const std::string& hist_block,
@@ -80,7 +83,8 @@ GeneratedBrief _generate_brief_via_llm(const std::string& market_type,
 GeneratedBrief _generate_brief_via_llm(const std::string& market_type,
                                        const std::string& analysis_date,
                                        const std::string& env_block, const std::string& hist_block,
-                                       const std::string& ind_block, const BriefServices& services);
+                                       const std::string& ind_block, const BriefServices& services,
+                                       bool refresh = false);
 
 // The computed core index table (with its facts and verdict) and the filled user prompt.
 struct BriefPrompt {
@@ -91,7 +95,8 @@ struct BriefPrompt {
 // What _generate_brief_via_llm sends, and what it is computed from.
 BriefPrompt _prepare_brief_prompt(const std::string& market_type, const std::string& analysis_date,
                                   const std::string& env_block, const std::string& hist_block,
-                                  const std::string& ind_block, const BriefServices& services);
+                                  const std::string& ind_block, const BriefServices& services,
+                                  bool refresh = false);
 
 // One model call with the brief system message and `prompt`; the reply without reasoning
 // blocks. Fails as _generate_brief_via_llm does.

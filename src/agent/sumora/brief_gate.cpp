@@ -34,9 +34,9 @@ gate::BriefFacts brief_facts(const std::string& market_type, const CoreIndexTabl
 
 GatedBrief _generate_gated_brief(const std::string& market_type, const std::string& analysis_date,
                                  const MarketBlocks& blocks, const BriefServices& services,
-                                 gate::GateMode mode) {
+                                 gate::GateMode mode, bool refresh) {
   auto prepared = _prepare_brief_prompt(market_type, analysis_date, blocks.env, blocks.history,
-                                        blocks.indicators, services);
+                                        blocks.indicators, services, refresh);
   const auto facts = brief_facts(market_type, prepared.core);
   const std::string subject = "大盘简报 " + market_type + " " + analysis_date;
 

@@ -31,11 +31,12 @@ struct GatedBrief {
 // The gate's view of the computed inputs of one brief (internal market type A, HK or US).
 gate::BriefFacts brief_facts(const std::string& market_type, const CoreIndexTable& core);
 
-// Prompt, model call(s) and checks as described above. A failing retry call is logged and the
+// Prompt, model call(s) and checks as described above (`refresh` as for
+// _generate_brief_via_llm). A failing retry call is logged and the
 // first reply is corrected instead; the first call fails as _generate_brief_via_llm does.
 GatedBrief _generate_gated_brief(const std::string& market_type, const std::string& analysis_date,
                                  const MarketBlocks& blocks, const BriefServices& services,
-                                 gate::GateMode mode);
+                                 gate::GateMode mode, bool refresh = false);
 
 // The meta record kept with a brief: the client's, plus "gate_status": "corrected" for a
 // corrected brief (so that it stays marked as such when served from the cache).

@@ -1,18 +1,12 @@
 #include "agent/sumora/cache.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
 #include <stdexcept>
-#include <system_error>
-#include <vector>
 
+#include "zorvane/report/atomic_file.hpp"
 #include "zorvane/utils/dates.hpp"
 #include "zorvane/utils/env.hpp"
 #include "zorvane/utils/logger.hpp"
+#include "zorvane/utils/regular_file.hpp"
 #include "zorvane/utils/text.hpp"
 
 namespace sumora {
@@ -78,6 +72,30 @@ std::size_t LockMap::size() const {
   return locks_.size();
 }
 
+zorvane::utils::FileLock lock_brief_file(const std::string& market_type,
+                                         const std::string& analysis_date,
+                                         std::chrono::milliseconds wait) {
+  auto path = _cache_path(market_type, analysis_date);
+  path += ".lock";
+  try {
+    const auto started = std::chrono::steady_clock::now();
+    auto lock = zorvane::utils::FileLock::acquire(path, wait, [&] {
+      logger.info("[大盘 AI 简报] 等待其他进程生成简报 | market=%s date=%s", market_type,
+                  analysis_date);
+    });
+    if (!lock.locked()) {
+      const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - started;
+      logger.warning("[大盘 AI 简报] 等待简报生成锁超时，自行生成 | path=%s 等待=%.1f秒",
+                     path.string(), waited.count());
+    }
+    return lock;
+  } catch (const std::exception& e) {
+    logger.warning("[大盘 AI 简报] 简报生成锁不可用，自行生成 | path=%s err=%s", path.string(),
+                   e.what());
+    return {};
+  }
+}
+
 void require_valid_date(const std::string& analysis_date) {
   auto day = _normalize_date(analysis_date);
   bool valid = day.size() == 10;
@@ -92,108 +110,6 @@ void require_valid_date(const std::string& analysis_date) {
 }
 
 }  // namespace detail
-
-namespace {
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF. Returns the offset
-// of the first bad byte, or nullopt when the text is well formed.
-std::optional<std::size_t> first_invalid_utf8(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    auto c = static_cast<unsigned char>(s[i]);
-    std::size_t len = 0;
-    char32_t cp = 0;
-    char32_t min = 0;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      len = 2, cp = c & 0x1F, min = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-      len = 3, cp = c & 0x0F, min = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-      len = 4, cp = c & 0x07, min = 0x10000;
-    } else {
-      return i;
-    }
-    if (i + len > s.size()) return i;
-    for (std::size_t k = 1; k < len; ++k) {
-      auto cc = static_cast<unsigned char>(s[i + k]);
-      if ((cc & 0xC0) != 0x80) return i;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return i;
-    i += len;
-  }
-  return std::nullopt;
-}
-
-[[noreturn]] void throw_errno(const std::string& what) {
-  throw std::system_error(errno, std::generic_category(), what);
-}
-
-// The whole file as bytes; std::system_error (with the OS reason) on failure.
-std::string read_file(const fs::path& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw_errno("cannot open " + path.string());
-  std::string out;
-  char buf[16384];
-  for (;;) {
-    auto n = ::read(fd, buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int saved = errno;
-      ::close(fd);
-      errno = saved;
-      throw_errno("cannot read " + path.string());
-    }
-    if (n == 0) break;
-    out.append(buf, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return out;
-}
-
-// Replaces `path` with `data` atomically: a unique temporary file in the same directory,
-// flushed to disk, then renamed over the target.
-void write_file_atomic(const fs::path& path, std::string_view data) {
-  static std::atomic<unsigned> counter{0};
-  auto tmp = path.parent_path() / ("." + path.filename().string() + ".tmp-" +
-                                   std::to_string(::getpid()) + "-" + std::to_string(++counter));
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) throw_errno("cannot create " + tmp.string());
-  auto fail = [&](const std::string& what) {
-    int saved = errno;
-    ::close(fd);
-    ::unlink(tmp.c_str());
-    errno = saved;
-    throw_errno(what);
-  };
-  std::size_t done = 0;
-  while (done < data.size()) {
-    auto n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      fail("cannot write " + tmp.string());
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (::fsync(fd) != 0) fail("cannot flush " + tmp.string());
-  if (::close(fd) != 0) {
-    int saved = errno;
-    ::unlink(tmp.c_str());
-    errno = saved;
-    throw_errno("cannot close " + tmp.string());
-  }
-  if (::rename(tmp.c_str(), path.c_str()) != 0) {
-    int saved = errno;
-    ::unlink(tmp.c_str());
-    errno = saved;
-    throw_errno("cannot rename " + tmp.string() + " to " + path.string());
-  }
-}
-
-}  // namespace
 
 std::string _normalize_date(std::string_view analysis_date) {
   if (analysis_date.empty()) return {};
@@ -248,24 +164,24 @@ fs::path _meta_cache_path(const std::string& market_type, const std::string& ana
 
 std::optional<CachedBrief> _load_disk_cache(const std::string& market_type,
                                             const std::string& analysis_date) {
+  using zorvane::utils::read_regular_file;
   auto path = _cache_path(market_type, analysis_date);
-  std::error_code ec;
-  if (!fs::exists(path, ec)) return std::nullopt;
   try {
-    auto raw = read_file(path);
-    if (auto bad = first_invalid_utf8(raw)) {
-      throw std::runtime_error("invalid UTF-8 at byte " + std::to_string(*bad));
-    }
-    std::string content(zorvane::utils::trim(raw));
+    // Not followed through a symbolic link, never blocked on a FIFO: anything but a regular
+    // file is a miss, and the next brief replaces it.
+    auto raw = read_regular_file(path);
+    if (!raw) return std::nullopt;
+    if (!zorvane::utils::is_valid_utf8(*raw)) throw std::runtime_error("不是有效的 UTF-8 文本");
+    std::string content(zorvane::utils::trim(*raw));
     if (content.empty()) return std::nullopt;
     MetaRecord meta;
-    auto meta_path = _meta_cache_path(market_type, analysis_date);
-    if (fs::exists(meta_path, ec)) {
-      try {
-        meta = MetaRecord::parse(read_file(meta_path));
-      } catch (const std::exception&) {
-        meta = MetaRecord();  // a broken sidecar only loses the meta record
-      }
+    const auto meta_path = _meta_cache_path(market_type, analysis_date);
+    try {
+      if (auto text = read_regular_file(meta_path)) meta = MetaRecord::parse(*text);
+    } catch (const zorvane::utils::NotRegularFileError& e) {
+      logger.warning("[大盘 AI 简报] 读取缓存失败 path=%s err=%s", meta_path.string(), e.what());
+    } catch (const std::exception&) {
+      meta = MetaRecord();  // a broken sidecar only loses the meta record
     }
     return CachedBrief{std::move(content), std::move(meta)};
   } catch (const std::exception& e) {
@@ -278,9 +194,11 @@ void _save_disk_cache(const std::string& market_type, const std::string& analysi
                       const std::string& content, const std::optional<MetaRecord>& meta) {
   auto path = _cache_path(market_type, analysis_date);
   try {
-    write_file_atomic(path, content);
+    // A rename replaces whatever stood there (a symbolic link itself, never its target).
+    zorvane::report::write_file_atomic(path, content);
     if (meta && !meta->empty()) {
-      write_file_atomic(_meta_cache_path(market_type, analysis_date), meta->dumps());
+      zorvane::report::write_file_atomic(_meta_cache_path(market_type, analysis_date),
+                                         meta->dumps());
     }
     logger.debug("[大盘 AI 简报] 写缓存 path=%s bytes=%d", path.string(),
                  zorvane::utils::char_count(content));

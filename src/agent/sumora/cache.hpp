@@ -9,6 +9,7 @@
 //
 // Everything here is safe to call from many threads at once.
 
+#include <chrono>
 #include <compare>
 #include <cstddef>
 #include <filesystem>
@@ -21,6 +22,7 @@
 #include <utility>
 
 #include "agent/sumora/meta_record.hpp"
+#include "zorvane/utils/file_lock.hpp"
 
 namespace sumora {
 
@@ -70,6 +72,15 @@ class LockMap {
 extern MemCache MEM_CACHE;
 extern LockMap LOCKS;
 
+// The cross-process generation lock of a brief: an advisory lock on "<brief file>.lock",
+// released by the system if its holder dies. Waits at most `wait`, logging once at info level
+// that it waits; a wait that runs out, or a lock file that cannot be used, is logged as a
+// warning and gives an unlocked result, so the caller generates anyway (one extra model call
+// at worst, never a hang).
+zorvane::utils::FileLock lock_brief_file(const std::string& market_type,
+                                         const std::string& analysis_date,
+                                         std::chrono::milliseconds wait);
+
 // Throws std::runtime_error "[大盘 AI 简报] 非法分析日期: <date>" unless the normalised date is
 // a real "YYYY-MM-DD" date: the date becomes part of a file name.
 void require_valid_date(const std::string& analysis_date);
@@ -92,8 +103,9 @@ std::filesystem::path _meta_cache_path(const std::string& market_type,
                                        const std::string& analysis_date);
 
 // (brief, meta) from disk, or nullopt when there is no usable brief file: missing, blank, or
-// unreadable (file-system error or text that is not UTF-8, logged as a warning). A missing or
-// broken sidecar gives an empty meta record.
+// unreadable (file-system error, text that is not UTF-8, or not a regular file: a symbolic
+// link or a FIFO is neither followed nor waited on; logged as a warning). A missing or broken
+// sidecar gives an empty meta record.
 std::optional<CachedBrief> _load_disk_cache(const std::string& market_type,
                                             const std::string& analysis_date);
 

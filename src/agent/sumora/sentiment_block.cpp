@@ -145,14 +145,14 @@ std::string _sentiment_direction_meaning(double temperature, std::string_view di
   return "情绪平稳，重点遵循当前温区的战术总方针。";
 }
 
-SentimentLibrary _load_sentiment_library() {
+SentimentLibrary _load_sentiment_library(bool refresh) {
   SentimentLibrary lib;
-  lib.snapshot = [](const std::string& freq, const std::string& universe_path,
-                    const std::optional<std::string>& date) {
+  lib.snapshot = [refresh](const std::string& freq, const std::string& universe_path,
+                           const std::optional<std::string>& date) {
     morvik::SentimentConfig config;
     config.freq = freq;
     config.universe_path = universe_path;
-    return morvik::compute_sentiment_snapshot(date, config, true);
+    return morvik::compute_sentiment_snapshot(date, config, true, refresh);
   };
   lib.zone_desc = [](double temperature) {
     auto zone = morvik::get_sentiment_zone_desc(temperature);
@@ -204,7 +204,8 @@ std::pair<std::string, SentimentMeta> _format_sentiment_block(
 
 std::pair<std::string, SentimentMeta> _format_sentiment_block(const std::string& market_type,
                                                               const std::string& analysis_date) {
-  return _format_sentiment_block(market_type, analysis_date, _load_sentiment_library);
+  return _format_sentiment_block(market_type, analysis_date,
+                                 [] { return _load_sentiment_library(); });
 }
 
 }  // namespace sumora

@@ -43,7 +43,8 @@ struct SentimentLibrary {
 };
 
 // Binds the library's SentimentConfig / compute_sentiment_snapshot / get_sentiment_zone_desc.
-SentimentLibrary _load_sentiment_library();
+// `refresh` makes the snapshots recompute (and re-cache) instead of answering from the cache.
+SentimentLibrary _load_sentiment_library(bool refresh = false);
 
 namespace detail {
 

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "zorvane/utils/env.hpp"
+#include "zorvane/utils/external_text.hpp"
 #include "zorvane/utils/logger.hpp"
 
 namespace apps {
@@ -15,7 +16,7 @@ void print_nested(const std::exception& e) {
   try {
     std::rethrow_if_nested(e);
   } catch (const std::exception& inner) {
-    std::cerr << "  caused by: " << inner.what() << '\n';
+    std::cerr << "  caused by: " << zorvane::utils::printable_external(inner.what()) << '\n';
     print_nested(inner);
   } catch (...) {
   }
@@ -42,7 +43,8 @@ std::optional<int> parse_command_line(CLI::App& app, int argc, char** argv) {
 }
 
 void print_error(std::string_view program, const std::exception& e) {
-  std::cerr << program << ": error: " << e.what() << '\n';
+  // Error texts carry outside text (server bodies): no secret, no terminal control sequence.
+  std::cerr << program << ": error: " << zorvane::utils::printable_external(e.what()) << '\n';
   print_nested(e);
 }
 

@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "zorvane/utils/text.hpp"
+
 namespace zorvane::agent {
 
 AssistantAgent::AssistantAgent(std::string name, std::shared_ptr<ChatClient> model_client,
@@ -18,6 +20,9 @@ TaskResult AssistantAgent::run(std::string_view task) const {
   ChatReply reply = model_client_->complete(system_message_, task);
   TaskResult result;
   result.messages.push_back(ChatMessage{"user", std::string(task)});
+  // Whatever bytes a server sends, the reply that is printed, cached, stored and delivered is
+  // well-formed UTF-8 (a cache reader rejects anything else and would pay for a call again).
+  if (reply.content) reply.content = utils::valid_utf8(*reply.content);
   result.messages.push_back(ChatMessage{name_, std::move(reply.content)});
   return result;
 }

@@ -22,7 +22,8 @@ class AssistantAgent {
                  std::string system_message);
 
   // One exchange with the model; the client's errors propagate. A reasoning model's separate
-  // reasoning text is not part of the reply message.
+  // reasoning text is not part of the reply message. The reply is made well-formed UTF-8
+  // (ill-formed sequences become U+FFFD).
   TaskResult run(std::string_view task) const;
 
   const std::string& name() const { return name_; }

@@ -91,6 +91,19 @@ OpenAIClientConfig http_client_config(std::string_view client_type) {
   return config;
 }
 
+std::chrono::milliseconds model_call_bound() {
+  const std::string type = configured_client_type();
+  if (type == "offline") return std::chrono::milliseconds{0};
+  OpenAIClientConfig config;
+  try {
+    config = http_client_config(type);
+  } catch (const std::exception&) {
+    // keep the defaults: the call will fail with the real error before it waits for anything
+  }
+  const auto attempts = static_cast<long long>(config.max_retries) + 1;
+  return config.timeout * attempts + config.retry_cap * config.max_retries;
+}
+
 BuiltClient build_client() {
   const std::string type = configured_client_type();
   if (type == "offline") {

@@ -10,6 +10,7 @@
 //   LLM_MAX_RETRIES   further attempts after a retryable failure (default 3)
 //   LLM_RETRY_BASE_MS back-off base in milliseconds (default 1000)
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -32,6 +33,12 @@ std::string configured_client_type();
 // environment. Throws std::runtime_error when the type needs a key and none is set (before any
 // request is made), std::invalid_argument for an unknown type or a malformed number.
 OpenAIClientConfig http_client_config(std::string_view client_type);
+
+// The longest one model call of the configured client can take: the timeout of every attempt
+// (LLM_TIMEOUT_S x (LLM_MAX_RETRIES + 1)) plus the back-off waits between them, each counted
+// at its cap (a server's Retry-After can stretch any wait that far). Zero for the offline
+// client; the defaults when the settings are unusable (the call itself then fails at once).
+std::chrono::milliseconds model_call_bound();
 
 // The configured client. Errors as http_client_config, and std::invalid_argument naming an
 // unknown LLM_CLIENT_TYPE.

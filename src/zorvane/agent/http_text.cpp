@@ -1,5 +1,8 @@
 #include "zorvane/agent/http_text.hpp"
 
+#include <algorithm>
+
+#include "zorvane/utils/external_text.hpp"
 #include "zorvane/utils/json.hpp"
 #include "zorvane/utils/text.hpp"
 
@@ -34,7 +37,10 @@ std::string redact_secret(std::string text, std::string_view secret) {
   return utils::replace_all(std::move(text), secret, "***");
 }
 
-std::string clip_text(std::string_view text, std::size_t max_chars) {
+std::string clip_text(std::string_view raw, std::size_t max_chars, std::string_view secret) {
+  std::string flat = utils::redact_secrets(std::string(raw), secret);
+  std::replace(flat.begin(), flat.end(), '\r', ' ');
+  const std::string text = utils::escape_controls(flat);
   std::string out;
   std::size_t chars = 0;
   std::size_t i = 0;
@@ -50,7 +56,7 @@ std::string clip_text(std::string_view text, std::size_t max_chars) {
       out += "…";
       return out;
     }
-    if (len == 1 && (text[i] == '\n' || text[i] == '\r' || text[i] == '\t')) {
+    if (len == 1 && (text[i] == '\n' || text[i] == '\t')) {
       out += ' ';
     } else {
       out.append(text.substr(i, len));
@@ -61,12 +67,12 @@ std::string clip_text(std::string_view text, std::size_t max_chars) {
   return out;
 }
 
-std::string error_summary(std::string_view body) {
+std::string error_summary(std::string_view body, std::string_view secret) {
   try {
     auto doc = utils::parse_json(body);
     const auto* error = utils::json_find(doc, "error");
     if (error != nullptr && error->IsString()) {
-      return clip_text(std::string_view(error->GetString(), error->GetStringLength()), 300);
+      return clip_text(std::string_view(error->GetString(), error->GetStringLength()), 300, secret);
     }
     if (error != nullptr && error->IsObject()) {
       std::string text = member_text(*error, "message");
@@ -74,16 +80,16 @@ std::string error_summary(std::string_view body) {
       std::string code = member_text(*error, "code");
       if (!type.empty()) text += " (type=" + type + ")";
       if (!code.empty()) text += " (code=" + code + ")";
-      if (!text.empty()) return clip_text(text, 300);
+      if (!text.empty()) return clip_text(text, 300, secret);
     }
     if (std::string message = member_text(doc, "message"); !message.empty()) {
-      return clip_text(message, 300);
+      return clip_text(message, 300, secret);
     }
   } catch (const std::exception&) {
     // not JSON: describe the raw body below
   }
   if (utils::trim(body).empty()) return "(empty body)";
-  return clip_text(utils::trim(body), 200);
+  return clip_text(utils::trim(body), 200, secret);
 }
 
 bool is_quota_error(std::string_view body) {

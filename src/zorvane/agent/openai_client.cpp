@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "zorvane/agent/http_text.hpp"
+#include "zorvane/utils/external_text.hpp"
 #include "zorvane/utils/json.hpp"
 #include "zorvane/utils/logger.hpp"
 
@@ -169,6 +170,8 @@ OpenAICompatibleClient::OpenAICompatibleClient(OpenAIClientConfig config)
   if (config_.max_retries < 0) throw std::invalid_argument("LLM 重试次数不能为负");
   endpoint_ = base + "/chat/completions";
   endpoint_label_ = redact_url(endpoint_);
+  // Every log line and printed error of the process is scrubbed of the key from now on.
+  utils::register_secret(config_.api_key);
   ensure_curl_initialised();
 }
 
@@ -184,28 +187,29 @@ ChatReply OpenAICompatibleClient::complete(std::string_view system, std::string_
     bool retryable = false;
     if (r.code != CURLE_OK) {
       status_text = r.code == CURLE_OPERATION_TIMEDOUT ? "timeout" : "network";
-      err = r.curl_error;
+      err = clip_text(r.curl_error, 300, config_.api_key);
       retryable = r.code != CURLE_WRITE_ERROR && r.code != CURLE_UNSUPPORTED_PROTOCOL &&
                   r.code != CURLE_URL_MALFORMAT;
     } else if (r.status < 200 || r.status >= 300) {
       status_text = std::to_string(r.status);
-      err = error_summary(r.body);
+      err = error_summary(r.body, config_.api_key);
       retryable = is_retryable_status(r.status) && !is_quota_error(r.body);
     } else {
       rapidjson::Document doc;
       try {
         doc = utils::parse_json(r.body);
       } catch (const std::exception& e) {
-        throw std::runtime_error(scrub(
-            format_text("LLM 响应无法解析 | status=%d endpoint=%s err=响应不是 JSON (%s) body=%s",
-                        r.status, endpoint_label_, e.what(), clip_text(r.body, 200))));
+        throw std::runtime_error(scrub(format_text(
+            "LLM 响应无法解析 | status=%d endpoint=%s err=响应不是 JSON (%s) body=%s", r.status,
+            endpoint_label_, e.what(), clip_text(r.body, 200, config_.api_key))));
       }
       const auto* choices = utils::json_find(doc, "choices");
       if (choices == nullptr || !choices->IsArray() || choices->Empty()) {
         throw std::runtime_error(scrub(format_text(
             "LLM 响应无法解析 | status=%d endpoint=%s err=choices 为空或缺失%s", r.status,
             endpoint_label_,
-            utils::json_find(doc, "error") ? " (" + error_summary(r.body) + ")" : std::string())));
+            utils::json_find(doc, "error") ? " (" + error_summary(r.body, config_.api_key) + ")"
+                                           : std::string())));
       }
       const auto* message = utils::json_find((*choices)[0], "message");
       if (message == nullptr || !message->IsObject()) {
@@ -233,7 +237,7 @@ ChatReply OpenAICompatibleClient::complete(std::string_view system, std::string_
                             std::chrono::milliseconds(retry_after_s * 1000), config_.retry_cap);
     logger.warning("[LLM] 请求失败，%.2f 秒后重试 (%d/%d) | status=%s endpoint=%s err=%s",
                    static_cast<double>(wait.count()) / 1000.0, attempt + 1, config_.max_retries,
-                   status_text, endpoint_label_, scrub(clip_text(err, 200)));
+                   status_text, endpoint_label_, clip_text(err, 200, config_.api_key));
     std::this_thread::sleep_for(wait);
   }
 }

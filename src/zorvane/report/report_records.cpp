@@ -70,7 +70,7 @@ std::string message_json(const SumoraReport& report, const std::string& created_
   add_optional(doc, "brief_status", report.brief_status, a);
   add_checks(doc, report.gate_checks, a);
   json_add(doc, "created_at", std::string_view(created_at), a);
-  return utils::safe_json_dumps(doc);
+  return utils::strict_json_dumps(doc);
 }
 
 std::string message_json(const StockReport& report, const std::string& created_at) {
@@ -95,7 +95,12 @@ std::string message_json(const StockReport& report, const std::string& created_a
   add_optional(doc, "decision_status", report.decision_status, a);
   add_checks(doc, report.gate_checks, a);
   json_add(doc, "created_at", std::string_view(created_at), a);
-  return utils::safe_json_dumps(doc);
+  return utils::strict_json_dumps(doc);
+}
+
+std::optional<std::string> stored_decision_json(const StockReport& report) {
+  if (!report.decision_json) return std::nullopt;
+  return utils::strict_json_dumps(parse_decision(*report.decision_json));
 }
 
 std::string report_markdown(const StockReport& report, const std::string& created_at) {
@@ -112,7 +117,7 @@ std::string report_markdown(const StockReport& report, const std::string& create
     if (report.decision_status == "rejected") {
       md += "> 决策未通过可信校验（rejected），不应据此操作。\n\n";
     }
-    md += "```json\n" + utils::safe_json_dumps(decision, false, 2) + "\n```\n";
+    md += "```json\n" + utils::strict_json_dumps(decision, 2) + "\n```\n";
   }
   return md;
 }

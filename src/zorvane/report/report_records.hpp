@@ -47,10 +47,15 @@ std::string message_key(const StockReport& report);
 // {"type": "stock_report", "code", "name", "market_type", "analysis_date", "llm_client_type",
 // "llm_model", "report", "summary", "decision", "decision_status", "gate_checks",
 // "created_at"}, with absent values as null and the decision and checks embedded as JSON.
-// Throws std::invalid_argument when decision_json is not a JSON object or gate_checks not a
-// JSON array.
+// The text is strict JSON: a NaN or infinite number is written null. Throws
+// std::invalid_argument when decision_json is not a JSON object or gate_checks not a JSON
+// array.
 std::string message_json(const SumoraReport& report, const std::string& created_at);
 std::string message_json(const StockReport& report, const std::string& created_at);
+
+// The decision as the database keeps it: strict JSON (non-finite numbers as null), or none.
+// Throws std::invalid_argument when decision_json is not a JSON object.
+std::optional<std::string> stored_decision_json(const StockReport& report);
 
 // The Markdown copy of a stock report for people to read.
 std::string report_markdown(const StockReport& report, const std::string& created_at);

@@ -229,7 +229,7 @@ std::int64_t ReportStorage::save_stock_report(const StockReport& report) {
       .bind(6, report.llm_model)
       .bind(7, report.report)
       .bind(8, report.summary)
-      .bind(9, report.decision_json)
+      .bind(9, stored_decision_json(report))
       .bind(10, created_at)
       .bind(11, report.decision_status)
       .bind(12, report.gate_checks)

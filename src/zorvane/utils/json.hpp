@@ -3,6 +3,7 @@
 
 #include <rapidjson/document.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,9 +19,20 @@ std::string safe_json_dumps(const rapidjson::Value& value, bool ensure_ascii = f
                             int indent = -1);
 
 // Parses JSON text, accepting NaN/Infinity literals and reading numbers at full precision,
-// without recursion (nesting depth is bounded only by memory).
+// without recursion (nesting depth is bounded only by memory). Valid JSON that the parser
+// would refuse is read as relax_json_text describes.
 // Throws std::invalid_argument naming the error offset when the text is not JSON.
 rapidjson::Document parse_json(std::string_view text);
+
+// Rewrites the parts of valid JSON that RapidJSON refuses, or returns nullopt when there are
+// none: a number beyond the double range (1e400, a 400-digit integer) becomes Infinity or
+// -Infinity (a tiny one 0.0), another very long number its shortest equivalent, and a lone
+// UTF-16 surrogate escape (\ud83d without its partner) \ufffd. Strings are otherwise untouched.
+std::optional<std::string> relax_json_text(std::string_view text);
+
+// Serialises `value` as strict JSON: as safe_json_dumps, but NaN and the infinities become
+// null, so that any JSON consumer can read the text.
+std::string strict_json_dumps(const rapidjson::Value& value, int indent = -1);
 
 // Value builders. The allocator is the owning document's.
 rapidjson::Value json_string(std::string_view text, JsonAllocator& alloc);
@@ -32,8 +44,7 @@ void json_add(rapidjson::Value& object, std::string_view key, std::string_view t
               JsonAllocator& alloc);
 void json_add(rapidjson::Value& object, std::string_view key, const char* text,
               JsonAllocator& alloc);
-void json_add(rapidjson::Value& object, std::string_view key, double number,
-              JsonAllocator& alloc);
+void json_add(rapidjson::Value& object, std::string_view key, double number, JsonAllocator& alloc);
 void json_add(rapidjson::Value& object, std::string_view key, int number, JsonAllocator& alloc);
 void json_add(rapidjson::Value& object, std::string_view key, long long number,
               JsonAllocator& alloc);

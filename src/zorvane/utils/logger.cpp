@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "zorvane/utils/external_text.hpp"
 #include "zorvane/utils/text.hpp"
 
 namespace zorvane::utils {
@@ -202,7 +203,8 @@ std::string format_printf(std::string_view format, const std::vector<LogArg>& ar
 namespace {
 
 struct State {
-  std::shared_ptr<spdlog::sinks::dist_sink_mt> dist = std::make_shared<spdlog::sinks::dist_sink_mt>();
+  std::shared_ptr<spdlog::sinks::dist_sink_mt> dist =
+      std::make_shared<spdlog::sinks::dist_sink_mt>();
   std::shared_ptr<spdlog::sinks::sink> console;
   std::shared_ptr<spdlog::sinks::sink> file;
   std::shared_ptr<spdlog::logger> log;
@@ -248,14 +250,18 @@ spdlog::level::level_enum parse_level(std::string_view level) {
 
 }  // namespace
 
-bool Logger::enabled(LogLevel level) const { return state().log->should_log(to_spd(level)); }
+bool Logger::enabled(LogLevel level) const {
+  return state().log->should_log(to_spd(level));
+}
 
 void Logger::write(LogLevel level, std::string_view format, const std::vector<LogArg>& args) {
   try {
     auto& s = state();
     auto lvl = to_spd(level);
     if (!s.log->should_log(lvl)) return;
-    std::string msg = format_printf(format, args);
+    // Arguments carry outside text (server bodies, broker errors): no secret and no terminal
+    // control sequence reaches the console or the log file.
+    std::string msg = printable_external(format_printf(format, args));
     s.log->log(lvl, spdlog::string_view_t(msg.data(), msg.size()));
   } catch (...) {
     // A log call must never take its caller down.
@@ -284,7 +290,9 @@ void setup_logging(std::string_view level, const std::optional<std::filesystem::
   s.log->set_pattern("%Y-%m-%d %H:%M:%S.%e | %l | %v");
 }
 
-void add_log_sink(const std::shared_ptr<spdlog::sinks::sink>& sink) { state().dist->add_sink(sink); }
+void add_log_sink(const std::shared_ptr<spdlog::sinks::sink>& sink) {
+  state().dist->add_sink(sink);
+}
 
 void remove_log_sink(const std::shared_ptr<spdlog::sinks::sink>& sink) {
   state().dist->remove_sink(sink);

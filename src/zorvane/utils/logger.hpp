@@ -7,7 +7,8 @@
 // an absent value as None), %r (texts quoted, see quoted_text), %d / %i (integers; doubles are
 // truncated), %f / %.Nf, %g, %e, %x and %%; optional width, '-' and '0' flags. A log call never
 // throws: a conversion that does not fit its argument prints the argument as %s would, and a
-// missing argument leaves the conversion text in place.
+// missing argument leaves the conversion text in place. Every message is passed through
+// printable_external (external_text.hpp) before it reaches a sink.
 
 #include <cstdint>
 #include <filesystem>
@@ -30,7 +31,8 @@ enum class LogLevel { debug, info, warning, error };
 // One argument of a log call, captured by value.
 class LogArg {
  public:
-  using Value = std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double, std::string>;
+  using Value =
+      std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double, std::string>;
 
   LogArg() = default;
   LogArg(std::nullopt_t) {}
@@ -42,11 +44,11 @@ class LogArg {
   LogArg(std::string_view v) : value_(std::string(v)) {}
   LogArg(const std::filesystem::path& v) : value_(v.string()) {}
   template <class T>
-    requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && std::is_signed_v<T>)
-  LogArg(T v) : value_(static_cast<std::int64_t>(v)) {}
+  requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && std::is_signed_v<T>) LogArg(T v)
+      : value_(static_cast<std::int64_t>(v)) {}
   template <class T>
-    requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && std::is_unsigned_v<T>)
-  LogArg(T v) : value_(static_cast<std::uint64_t>(v)) {}
+  requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && std::is_unsigned_v<T>) LogArg(T v)
+      : value_(static_cast<std::uint64_t>(v)) {}
   template <class T>
   LogArg(const std::optional<T>& v) {
     if (v) value_ = LogArg(*v).value_;

@@ -69,7 +69,9 @@ double round_to(double value, int ndigits) {
   return r * scale;
 }
 
-std::string bool_text(bool value) { return value ? "True" : "False"; }
+std::string bool_text(bool value) {
+  return value ? "True" : "False";
+}
 
 bool is_printable(char32_t cp) {
   if (cp == 0x20) return true;
@@ -163,6 +165,76 @@ std::string replace_all(std::string text, std::string_view from, std::string_vie
     pos += to.size();
   }
   return text;
+}
+
+namespace {
+
+// Longest prefix of text[i..] that could still begin a well-formed sequence (the "maximal
+// subpart"), and whether the whole sequence is there. Ranges of the second byte follow the
+// Unicode standard's table of well-formed byte sequences.
+struct Utf8Scan {
+  std::size_t length;
+  bool complete;
+};
+
+Utf8Scan scan_utf8(std::string_view text, std::size_t i) {
+  const auto b0 = static_cast<unsigned char>(text[i]);
+  if (b0 < 0x80) return {1, true};
+  std::size_t len = 0;
+  unsigned char lo = 0x80, hi = 0xBF;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    len = 2;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    len = 3;
+    if (b0 == 0xE0) lo = 0xA0;
+    if (b0 == 0xED) hi = 0x9F;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    len = 4;
+    if (b0 == 0xF0) lo = 0x90;
+    if (b0 == 0xF4) hi = 0x8F;
+  } else {
+    return {1, false};
+  }
+  std::size_t k = 1;
+  for (; k < len; ++k) {
+    if (i + k >= text.size()) return {k, false};
+    const auto b = static_cast<unsigned char>(text[i + k]);
+    if (b < (k == 1 ? lo : 0x80) || b > (k == 1 ? hi : 0xBF)) return {k, false};
+  }
+  return {len, true};
+}
+
+}  // namespace
+
+std::size_t utf8_sequence_length(std::string_view text, std::size_t i) {
+  if (i >= text.size()) return 0;
+  const auto scan = scan_utf8(text, i);
+  return scan.complete ? scan.length : 0;
+}
+
+bool is_valid_utf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto scan = scan_utf8(text, i);
+    if (!scan.complete) return false;
+    i += scan.length;
+  }
+  return true;
+}
+
+std::string valid_utf8(std::string_view text) {
+  if (is_valid_utf8(text)) return std::string(text);
+  std::string out;
+  out.reserve(text.size() + 8);
+  for (std::size_t i = 0; i < text.size();) {
+    const auto scan = scan_utf8(text, i);
+    if (scan.complete) {
+      out.append(text.substr(i, scan.length));
+    } else {
+      out += "\xEF\xBF\xBD";
+    }
+    i += scan.length;
+  }
+  return out;
 }
 
 }  // namespace zorvane::utils

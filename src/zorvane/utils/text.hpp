@@ -42,6 +42,17 @@ std::string to_lower(std::string_view text);
 // Number of Unicode code points in UTF-8 text (how the system counts "characters").
 std::size_t char_count(std::string_view utf8);
 
+// Length of the well-formed UTF-8 sequence that starts at text[i] (1 to 4), or 0 when the bytes
+// there are ill-formed (overlong forms, surrogates, values above U+10FFFF, truncation).
+std::size_t utf8_sequence_length(std::string_view text, std::size_t i);
+
+// True when `text` is well-formed UTF-8.
+bool is_valid_utf8(std::string_view text);
+
+// `text` as well-formed UTF-8: each maximal ill-formed subsequence becomes U+FFFD, as the
+// Unicode standard recommends; well-formed text is returned unchanged.
+std::string valid_utf8(std::string_view text);
+
 // Replaces every occurrence of `from` in `text` by `to`.
 std::string replace_all(std::string text, std::string_view from, std::string_view to);
 

@@ -297,6 +297,47 @@ TEST(ExtractParse, LongDigitStringsAreReadExactly) {
   EXPECT_TRUE((*got)["z"].IsInt());
 }
 
+// Valid JSON that the reader would refuse is still a decision: out-of-range numbers are
+// infinities, lone surrogate escapes U+FFFD, and the checks then judge the values.
+TEST(ExtractParse, OutOfRangeNumbersAndLoneSurrogatesKeepTheDecision) {
+  const double inf = std::numeric_limits<double>::infinity();
+  auto got = extract_decision_json(
+      R"({"action": "观望等待", "direction": "中性", "current_price": 1e400, "x": -)" +
+      std::string(400, '9') + R"(, "y": 0.17e309, "key_watch": "\ud83d 关注 \udc00\ud83d\ude00"})");
+  ASSERT_TRUE(got.has_value());
+  EXPECT_EQ((*got)["current_price"].GetDouble(), inf);
+  EXPECT_EQ((*got)["x"].GetDouble(), -inf);
+  EXPECT_EQ((*got)["y"].GetDouble(), 1.7e308);
+  EXPECT_EQ(text_of(*got, "key_watch"), "\uFFFD 关注 \uFFFD\U0001F600");
+
+  // Full-width digits in a price text convert like ASCII ones.
+  got = extract_decision_json(
+      R"({"action": "建议买入", "direction": "看多", "entry_price_low": "１３９.５",
+          "entry_price_high": "１４０", "stop_loss": "１３５.２５"})");
+  ASSERT_TRUE(got.has_value());
+  EXPECT_EQ((*got)["entry_price_low"].GetDouble(), 139.5);
+  EXPECT_EQ((*got)["stop_loss"].GetDouble(), 135.25);
+}
+
+// NaN compares false with everything, so a NaN price used to pass every link of the chain.
+TEST(ExtractChecks, BuyWithANonFinitePriceFailsTheChain) {
+  LogCapture cap;
+  for (const char* price : {"NaN", "Infinity", "-Infinity", "1e999", "\"nan\""}) {
+    SCOPED_TRACE(price);
+    const std::string reply = std::string(R"({"action": "建议买入", "direction": "看多",
+        "entry_price_low": 9.5, "entry_price_high": 9.8, "target_1": 10.5, "stop_loss": )") +
+                              price + "}";
+    EXPECT_FALSE(extract_decision_json(reply).has_value());
+    // Not a buy: the price chain is not tested and the decision stands.
+    EXPECT_TRUE(extract_decision_json(
+                    std::string(R"({"action": "观望等待", "direction": "中性", "stop_loss": )") +
+                    price + "}")
+                    .has_value());
+  }
+  EXPECT_EQ(cap.matching("决策价格链违规 | stop_loss=").size(), 5u);
+  EXPECT_EQ(cap.matching("不是有限数字").size(), 5u);
+}
+
 TEST(ExtractParse, DuplicateKeysKeepTheLastValueAtTheFirstPlace) {
   auto got = extract_decision_json(
       R"({"action": "强烈买入", "direction": "看多", "stop_loss": 1, "action": "观望等待"})");

@@ -73,7 +73,7 @@ struct Script {
     s.core_index_table = [](const std::string&, const std::string&) {
       return CoreIndexTable{gate_test::kTable, gate_test::kFacts, {"偏空", "中", "空仓等待", "R"}};
     };
-    s.sentiment_block = [](const std::string&, const std::string&) { return std::string(); };
+    s.sentiment_block = [](const std::string&, const std::string&, bool) { return std::string(); };
     s.build_client = [this] {
       return zorvane::agent::BuiltClient{std::make_shared<Client>(*this), "m", {}, "fake"};
     };

@@ -41,6 +41,7 @@ struct Fakes {
   std::string hist_meta = R"({"skip_reason": "no_data"})";
   std::string env_meta = R"({"skip_reason": "stale_data"})";
   std::string sentiment;
+  std::vector<bool> sentiment_refresh;  // the refresh flag of every sentiment request
   std::function<ChatReply()> reply = [] { return ChatReply{"简报正文", std::nullopt}; };
   std::chrono::milliseconds model_delay{0};
   bool close_throws = false;
@@ -91,7 +92,10 @@ struct Fakes {
     s.core_index_table = [](const std::string&, const std::string&) {
       return CoreIndexTable{"TABLE", "FACTS", {"偏空", "中", "空仓等待", "RATIONALE"}};
     };
-    s.sentiment_block = [this](const std::string&, const std::string&) { return sentiment; };
+    s.sentiment_block = [this](const std::string&, const std::string&, bool refresh) {
+      sentiment_refresh.push_back(refresh);
+      return sentiment;
+    };
     s.build_client = [this] {
       return zorvane::agent::BuiltClient{std::make_shared<Client>(*this), "fake-model", {}, "fake"};
     };
@@ -237,6 +241,29 @@ TEST_F(Brief, ForcedRegenerationReplacesTheFile) {
   std::string text((std::istreambuf_iterator<char>(in)), {});
   EXPECT_EQ(text, "新简报");
   EXPECT_EQ(get("A", "2024-05-10"), "新简报");  // memory now holds the new brief
+  // The forced run recomputed the sentiment snapshots instead of reading their cache.
+  EXPECT_EQ(fakes.sentiment_refresh, (std::vector<bool>{false, true}));
+}
+
+TEST_F(Brief, FailedForcedRegenerationKeepsTheOldBrief) {
+  get("A", "2024-05-10");
+  const std::string sidecar = [&] {
+    std::ifstream in(file("A_2024-05-10_v4.meta.json"));
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+  }();
+  ASSERT_FALSE(sidecar.empty());
+  fakes.reply = []() -> ChatReply { throw std::runtime_error("model down"); };
+  zorvane::utils::LogCapture logs;
+  EXPECT_THAT(error_of([&] { get("A", "2024-05-10", true); }),
+              HasSubstr("[大盘 AI 简报] LLM 调用失败 | market=A date=2024-05-10 err=model down"));
+  EXPECT_TRUE(logs.matching("已清理磁盘缓存").empty());
+
+  // Another process (memory cleared) still finds the old brief and its sidecar on disk.
+  clear_sumora_cache();
+  std::ifstream in(file("A_2024-05-10_v4.meta.json"));
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), sidecar);
+  EXPECT_EQ(get("A", "2024-05-10"), "简报正文");
+  EXPECT_EQ(fakes.calls, 2);
 }
 
 TEST_F(Brief, ReasoningBlocksAreRemoved) {

@@ -1,6 +1,7 @@
 #include "agent/sumora/cache.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <fstream>
@@ -166,6 +167,39 @@ TEST_F(CacheDir, MissesAndDegradedReads) {
   EXPECT_EQ(
       logs.matching("读取缓存失败 path=" + (dir.path() / "US_2024-05-10_v4.md").string()).size(),
       1u);
+}
+
+// A FIFO would hang a plain open(); a symbolic link would serve whatever it points at. Both
+// are misses with a warning, and the fresh brief replaces the entry itself, not its target.
+TEST_F(CacheDir, SymlinksAndFifosAreMissesAndGetReplaced) {
+  TempDir elsewhere{"sumora-elsewhere"};
+  const auto target = elsewhere.path() / "planted.md";
+  spit(target, "planted brief");
+  const auto link = dir.path() / "A_2024-05-10_v4.md";
+  fs::create_symlink(target, link);
+  const auto fifo = dir.path() / "HK_2024-05-10_v4.md";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  spit(dir.path() / "US_2024-05-10_v4.md", "us brief");
+  fs::create_symlink(target, dir.path() / "US_2024-05-10_v4.meta.json");
+
+  zorvane::utils::LogCapture logs;
+  EXPECT_FALSE(_load_disk_cache("A", "2024-05-10"));
+  EXPECT_FALSE(_load_disk_cache("HK", "2024-05-10"));  // returns at once: no writer is waited for
+  auto us = _load_disk_cache("US", "2024-05-10");      // usable brief, sidecar ignored
+  ASSERT_TRUE(us);
+  EXPECT_TRUE(us->second.empty());
+  for (const auto& name :
+       {"A_2024-05-10_v4.md", "HK_2024-05-10_v4.md", "US_2024-05-10_v4.meta.json"})
+    EXPECT_EQ(logs.matching("读取缓存失败 path=" + (dir.path() / name).string()).size(), 1u)
+        << name;
+
+  _save_disk_cache("A", "2024-05-10", "fresh A", MetaRecord::from_client("c", "m"));
+  _save_disk_cache("HK", "2024-05-10", "fresh HK");
+  EXPECT_FALSE(fs::is_symlink(link));
+  EXPECT_EQ(slurp(link), "fresh A");
+  EXPECT_EQ(slurp(target), "planted brief");  // the link's target is untouched
+  EXPECT_TRUE(fs::is_regular_file(fifo));
+  EXPECT_EQ(_load_disk_cache("HK", "2024-05-10")->first, "fresh HK");
 }
 
 TEST_F(CacheDir, WriteFailureIsLoggedNotThrown) {

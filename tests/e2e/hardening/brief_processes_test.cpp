@@ -13,6 +13,7 @@
 
 #include "e2e/hardening/fixture.hpp"
 #include "support/chat_stub.hpp"
+#include "zorvane/utils/file_lock.hpp"
 #include "zorvane/utils/json.hpp"
 
 namespace hardening {
@@ -67,12 +68,15 @@ class BriefProcesses : public ::testing::Test {
     return bad;
   }
 
-  // Nothing but briefs and sidecars: a failed or interrupted write leaves no temporary file.
+  // Nothing but briefs, sidecars and their generation locks: a failed or interrupted write
+  // leaves no temporary file.
   std::vector<std::string> stray_files() const {
     std::vector<std::string> out;
     for (const auto& e : fs::directory_iterator(sumoras())) {
       auto name = e.path().filename().string();
-      if (!name.ends_with("_v4.md") && !name.ends_with("_v4.meta.json")) out.push_back(name);
+      if (!name.ends_with("_v4.md") && !name.ends_with("_v4.meta.json") &&
+          !name.ends_with("_v4.md.lock"))
+        out.push_back(name);
     }
     return out;
   }
@@ -162,6 +166,88 @@ TEST_F(BriefProcesses, ForcedRewritesNeverExposeAPartialFile) {
   EXPECT_THAT(bad, ::testing::IsEmpty());
   EXPECT_THAT(slurp(brief_file()), AnyOf(Eq(large), Eq(small)));
   EXPECT_THAT(stray_files(), ::testing::IsEmpty());
+}
+
+// Waits until the stub has seen `n` requests (a process is then inside its model call).
+void wait_for_requests(const zv_test::ChatStub& stub, std::size_t n) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (stub.request_count() < n && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_GE(stub.request_count(), n) << "no model call within two minutes";
+}
+
+TEST_F(BriefProcesses, ColdDayThreeProcessesOneModelCallInAll) {
+  auto reply = zv_test::ChatStub::reply("冷启动简报");
+  reply.delay = std::chrono::milliseconds(1500);  // all three are running before it answers
+  stub.set_default_response(reply);
+  std::vector<std::unique_ptr<Child>> children;
+  for (int i = 0; i < 3; ++i) {
+    children.push_back(std::make_unique<Child>(
+        TARSEN_EXE, std::vector<std::string>{"-m", "A", "-t", kDay}, env("m"), work.path()));
+  }
+  for (auto& c : children) {
+    auto r = c->wait(std::chrono::seconds(240));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, framed("冷启动简报"));
+  }
+  EXPECT_EQ(stub.request_count(), 1u);
+}
+
+TEST_F(BriefProcesses, ReadersDuringAForcedRewriteDoNotRegenerate) {
+  // Cold day: readers that start while a forced run is in its model call wait for it.
+  auto slow = [](const std::string& text) {
+    auto r = zv_test::ChatStub::reply(text);
+    r.delay = std::chrono::milliseconds(3000);
+    return r;
+  };
+  auto reader = [&] {
+    return std::make_unique<Child>(TARSEN_EXE, std::vector<std::string>{"-m", "A", "-t", kDay},
+                                   env("reader"), work.path());
+  };
+  stub.push(slow("强制第一版"));
+  Child forced(TARSEN_EXE, {"-m", "A", "-t", kDay, "--force"}, env("forced"), work.path());
+  wait_for_requests(stub, 1);
+  auto cold_reader = reader();
+  EXPECT_EQ(forced.wait(std::chrono::seconds(240)).status, 0);
+  auto cold = cold_reader->wait(std::chrono::seconds(240));
+  EXPECT_EQ(cold.status, 0) << cold.err;
+  EXPECT_EQ(cold.out, framed("强制第一版"));
+  EXPECT_EQ(stub.request_count(), 1u);
+
+  // Warm day: the old brief stays in place during the rewrite, and readers get it at once
+  // (or the new one, should the machine be so slow that the rewrite is done by then).
+  stub.push(slow("强制第二版"));
+  Child again(TARSEN_EXE, {"-m", "A", "-t", kDay, "--force"}, env("forced"), work.path());
+  wait_for_requests(stub, 2);
+  auto warm = reader()->wait(std::chrono::seconds(240));
+  EXPECT_EQ(warm.status, 0) << warm.err;
+  EXPECT_THAT(warm.out, AnyOf(Eq(framed("强制第一版")), Eq(framed("强制第二版"))));
+  auto rewritten = again.wait(std::chrono::seconds(240));
+  EXPECT_EQ(rewritten.out, framed("强制第二版"));
+  EXPECT_EQ(stub.request_count(), 2u);
+  EXPECT_EQ(slurp(brief_file()), "强制第二版");
+}
+
+// A holder that never finishes cannot hold the others forever: they wait for its model call
+// at the longest (timeout x attempts, plus back-off and a margin for the data work), then
+// generate themselves.
+TEST_F(BriefProcesses, WaitForAnotherHolderIsBounded) {
+  fs::create_directories(sumoras());
+  auto held = zorvane::utils::FileLock::acquire(sumoras() / ("US_" + kDay + "_v4.md.lock"),
+                                                std::chrono::milliseconds(0));
+  ASSERT_TRUE(held.locked());
+  stub.set_default_reply("自行生成");
+  auto e = env("m");
+  e["LLM_TIMEOUT_S"] = "1";
+  auto r = run(TARSEN_EXE, {"-m", "US", "-t", kDay}, e, work.path(), std::chrono::seconds(120));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, framed("自行生成"));
+  EXPECT_GE(r.elapsed, std::chrono::seconds(10));
+  auto logs = log_lines(r.err);
+  EXPECT_THAT(logs, ::testing::Contains(
+                        "info|[大盘 AI 简报] 等待其他进程生成简报 | market=US date=" + kDay));
+  EXPECT_THAT(logs, ::testing::Contains(::testing::StartsWith(
+                        "warning|[大盘 AI 简报] 等待简报生成锁超时，自行生成 | path=")));
 }
 
 }  // namespace

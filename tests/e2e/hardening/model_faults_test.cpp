@@ -212,5 +212,53 @@ TEST_F(ModelFaults, RateLimitAndServerHiccupThenSuccess) {
   EXPECT_THAT(r.err, Not(HasSubstr("sk-hardening-secret")));
 }
 
+TEST_F(ModelFaults, HostileErrorBodiesReachNeitherTerminalNorLogRaw) {
+  const std::string key = "sk-Q7vXw2Lm9Pz4Rt8K";  // no five characters of it occur elsewhere
+  // A body that carries terminal controls (a title change ESC ] ... BEL, a screen clear, a C1
+  // control sequence introducer) and echoes the key across the 200-character cut.
+  const std::string hostile = "\x1b]0;owned\x07\x1b[2J\xc2\x9b" + std::string(170, '.') + key;
+  stub.push(zv_test::ChatStub::raw(503, hostile));
+  stub.set_default_response(zv_test::ChatStub::raw(400, "\x1b[31m" + hostile));
+  auto r = tarsen("US", {{"LLM_MAX_RETRIES", "1"}, {"OPENAI_API_KEY", key}});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(stub.request_count(), 2u);
+  const std::string log_file = slurp(work.path() / "logs" / "zorvane.log");
+  ASSERT_THAT(log_file, HasSubstr("[LLM] 请求失败"));  // the retry warning went to the file
+  for (const std::string* text : {static_cast<const std::string*>(&r.err), &log_file}) {
+    for (std::size_t i = 0; i + 5 <= key.size(); ++i)
+      EXPECT_THAT(*text, Not(HasSubstr(key.substr(i, 5))));
+    EXPECT_THAT(*text, Not(HasSubstr("\x1b"))) << "raw ESC";
+    EXPECT_THAT(*text, Not(HasSubstr("\x07"))) << "raw BEL";
+    EXPECT_THAT(*text, Not(HasSubstr("\xc2\x9b"))) << "raw CSI";
+    EXPECT_THAT(*text, HasSubstr("\\x1b]0;owned\\x07\\x1b[2J"));
+  }
+  EXPECT_THAT(r.err, HasSubstr(kFailure));
+}
+
+// A reply that is not valid UTF-8 (raw bytes, or JSON escapes of lone surrogates) is repaired
+// before it is printed and cached, so the cache accepts it and the next run is a disk hit.
+TEST_F(ModelFaults, InvalidUtf8ReplyIsRepairedAndCachedOnce) {
+  const std::string repl = "\xEF\xBF\xBD";
+  stub.push(zv_test::ChatStub::reply("美股\xff简报\xe4\xb8"));
+  stub.push(zv_test::ChatStub::raw(
+      200, R"({"choices":[{"message":{"role":"assistant","content":"港股\ud83d简报\udc00完"}}]})",
+      "application/json"));
+  for (const auto& [market, brief] :
+       {std::pair<std::string, std::string>{"US", "美股" + repl + "简报" + repl},
+        {"HK", "港股" + repl + "简报" + repl + "完"}}) {
+    SCOPED_TRACE(market);
+    auto first = tarsen(market);
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(first.out, framed(brief));
+    EXPECT_EQ(slurp(brief_file(market)), brief);
+    const auto requests = stub.request_count();
+    auto second = tarsen(market);
+    EXPECT_EQ(second.status, 0) << second.err;
+    EXPECT_EQ(second.out, framed(brief));
+    EXPECT_EQ(stub.request_count(), requests) << "the second run called the model again";
+    EXPECT_THAT(log_lines(second.err), Contains(StartsWith("info|[大盘 AI 简报] 命中磁盘缓存")));
+  }
+}
+
 }  // namespace
 }  // namespace hardening

@@ -8,6 +8,7 @@
 
 #include "support/chat_stub.hpp"
 #include "zorvane/agent/assistant_agent.hpp"
+#include "zorvane/utils/log_capture.hpp"
 
 namespace zorvane::agent {
 namespace {
@@ -166,6 +167,48 @@ TEST(OpenAICompatibleClient, KeyNeverAppearsInErrors) {
   EXPECT_NE(err.find("127.0.0.1:" + std::to_string(stub.port()) + "/v1/chat/completions"),
             std::string::npos)
       << err;
+}
+
+// No fragment of the key, however a server places it: every substring of six characters.
+void expect_no_key_fragment(const std::string& text, const std::string& where) {
+  const std::string key = kKey;
+  for (std::size_t i = 0; i + 6 <= key.size(); ++i) {
+    ASSERT_EQ(text.find(key.substr(i, 6)), std::string::npos) << where << ": " << text;
+  }
+}
+
+TEST(OpenAICompatibleClient, KeyEchoedAcrossTheCutLeavesNoFragment) {
+  ChatStub stub;
+  auto c = config_for(stub);
+  c.max_retries = 1;
+  c.retry_base = 1ms;
+  OpenAICompatibleClient client(c);
+  utils::LogCapture logs;
+  // The raw body is cut at 200 characters, an error message at 300: put the key at every
+  // offset around both cuts, in a raw body, in a JSON error message and in a retried one.
+  for (std::size_t offset = 180; offset <= 310; ++offset) {
+    const std::string body = std::string(offset, 'x') + kKey + " tail";
+    stub.push(ChatStub::raw(400, body));
+    expect_no_key_fragment(error_text([&] { client.complete("s", "u"); }), "raw 400");
+    stub.push(ChatStub::raw(200, body, "text/html"));
+    expect_no_key_fragment(error_text([&] { client.complete("s", "u"); }), "raw 200");
+    stub.push(ChatStub::error(503, body));
+    stub.push(ChatStub::error(401, body));
+    expect_no_key_fragment(error_text([&] { client.complete("s", "u"); }), "json 401");
+  }
+  for (const auto& line : logs.lines()) expect_no_key_fragment(line, "log line");
+  EXPECT_FALSE(logs.matching("(1/1) | status=503").empty());
+}
+
+TEST(OpenAICompatibleClient, ControlCharactersInErrorBodiesAreShownEscaped) {
+  ChatStub stub;
+  OpenAICompatibleClient client(config_for(stub));
+  stub.push(ChatStub::error(400, "bad\x1b]0;owned\x07 request\xc2\x9b"));
+  stub.push(ChatStub::raw(400, std::string("<p>\x1b[2Jgone\r\nagain\x00</p>", 23)));
+  std::string json_err = error_text([&] { client.complete("s", "u"); });
+  EXPECT_NE(json_err.find("bad\\x1b]0;owned\\x07 request\\u009b"), std::string::npos) << json_err;
+  std::string raw_err = error_text([&] { client.complete("s", "u"); });
+  EXPECT_NE(raw_err.find("<p>\\x1b[2Jgone  again\\x00</p>"), std::string::npos) << raw_err;
 }
 
 TEST(OpenAICompatibleClient, SlowReplyPastTimeoutFailsWithoutHanging) {

@@ -242,6 +242,39 @@ TEST(ReportStorage, GateVerdictSitsBesideTheDecisionAndOlderDatabasesStillOpen) 
   EXPECT_THROW(storage.save_stock_report(r), std::invalid_argument);
 }
 
+// Strict JSON consumers reject NaN and Infinity: what is stored and delivered writes null.
+TEST(ReportStorage, NonFiniteNumbersAreStoredAndDeliveredAsNull) {
+  TempDir dir;
+  ReportStorage storage(dir.path());
+  StockReport r = sample_stock();
+  r.decision_json = R"({"action": "观望", "stop_loss": NaN, "target_1": -Infinity, "rrr": 1.5})";
+  storage.save_stock_report(r);
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(storage.database_path().c_str(), &db, SQLITE_OPEN_READONLY, nullptr),
+            SQLITE_OK);
+  sqlite3_stmt* st = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT decision FROM stock_reports", -1, &st, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  const std::string stored = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+
+  const std::string md = read_file(dir.path() / "2024-05-10" / "sh.600519_offline.md");
+  const std::string fenced =
+      md.substr(md.find("```json\n") + 8, md.rfind("\n```") - md.find("```json\n") - 8);
+  for (const std::string& text : {storage.outbox().at(0).payload, stored, fenced}) {
+    rapidjson::Document strict;
+    strict.Parse<rapidjson::kParseDefaultFlags>(text.c_str());  // NaN/Infinity not allowed
+    ASSERT_FALSE(strict.HasParseError()) << text;
+    const auto& decision = strict.HasMember("decision") ? strict["decision"] : strict;
+    EXPECT_TRUE(decision["stop_loss"].IsNull()) << text;
+    EXPECT_TRUE(decision["target_1"].IsNull()) << text;
+    EXPECT_EQ(decision["rrr"].GetDouble(), 1.5) << text;
+  }
+}
+
 TEST(ReportStorage, RejectsInputThatWouldEscapeTheReportRoot) {
   TempDir dir;
   ReportStorage storage(dir.path() / "root");
