@@ -18,6 +18,7 @@
 #include "zorvane/utils/dates.hpp"
 #include "zorvane/utils/env.hpp"
 #include "zorvane/utils/logger.hpp"
+#include "zorvane/utils/temp_files.hpp"
 
 namespace morvik {
 
@@ -124,6 +125,7 @@ fs::path sentiment_cache_dir() {
   if (!root.is_absolute()) root = zorvane::utils::get_project_root() / root;
   fs::path dir = root / "sentiment";
   fs::create_directories(dir);
+  zorvane::utils::remove_stale_temp_files_once(dir);
   return dir;
 }
 

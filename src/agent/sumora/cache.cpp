@@ -2,11 +2,12 @@
 
 #include <stdexcept>
 
-#include "zorvane/report/atomic_file.hpp"
+#include "zorvane/utils/atomic_file.hpp"
 #include "zorvane/utils/dates.hpp"
 #include "zorvane/utils/env.hpp"
 #include "zorvane/utils/logger.hpp"
 #include "zorvane/utils/regular_file.hpp"
+#include "zorvane/utils/temp_files.hpp"
 #include "zorvane/utils/text.hpp"
 
 namespace sumora {
@@ -142,6 +143,7 @@ fs::path _cache_dir() {
     dir = root / "sumoras";
   }
   fs::create_directories(dir);
+  zorvane::utils::remove_stale_temp_files_once(dir);
   return dir;
 }
 
@@ -195,10 +197,10 @@ void _save_disk_cache(const std::string& market_type, const std::string& analysi
   auto path = _cache_path(market_type, analysis_date);
   try {
     // A rename replaces whatever stood there (a symbolic link itself, never its target).
-    zorvane::report::write_file_atomic(path, content);
+    zorvane::utils::write_file_atomic(path, content);
     if (meta && !meta->empty()) {
-      zorvane::report::write_file_atomic(_meta_cache_path(market_type, analysis_date),
-                                         meta->dumps());
+      zorvane::utils::write_file_atomic(_meta_cache_path(market_type, analysis_date),
+                                        meta->dumps());
     }
     logger.debug("[大盘 AI 简报] 写缓存 path=%s bytes=%d", path.string(),
                  zorvane::utils::char_count(content));

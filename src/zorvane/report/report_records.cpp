@@ -1,5 +1,6 @@
 #include "zorvane/report/report_records.hpp"
 
+#include <ctime>
 #include <stdexcept>
 
 #include "zorvane/utils/json.hpp"
@@ -58,10 +59,12 @@ std::string message_key(const StockReport& report) {
   return report.code + ":" + report.analysis_date;
 }
 
-std::string message_json(const SumoraReport& report, const std::string& created_at) {
+std::string message_json(const SumoraReport& report, const std::string& created_at,
+                         const std::string& message_id) {
   rapidjson::Document doc(rapidjson::kObjectType);
   auto& a = doc.GetAllocator();
   json_add(doc, "type", "sumora", a);
+  json_add(doc, "message_id", std::string_view(message_id), a);
   json_add(doc, "market_type", std::string_view(report.market_type), a);
   json_add(doc, "analysis_time", std::string_view(report.analysis_time), a);
   json_add(doc, "content", std::string_view(report.content), a);
@@ -73,10 +76,12 @@ std::string message_json(const SumoraReport& report, const std::string& created_
   return utils::strict_json_dumps(doc);
 }
 
-std::string message_json(const StockReport& report, const std::string& created_at) {
+std::string message_json(const StockReport& report, const std::string& created_at,
+                         const std::string& message_id) {
   rapidjson::Document doc(rapidjson::kObjectType);
   auto& a = doc.GetAllocator();
   json_add(doc, "type", "stock_report", a);
+  json_add(doc, "message_id", std::string_view(message_id), a);
   json_add(doc, "code", std::string_view(report.code), a);
   json_add(doc, "name", std::string_view(report.name), a);
   add_optional(doc, "market_type", report.market_type, a);
@@ -101,6 +106,43 @@ std::string message_json(const StockReport& report, const std::string& created_a
 std::optional<std::string> stored_decision_json(const StockReport& report) {
   if (!report.decision_json) return std::nullopt;
   return utils::strict_json_dumps(parse_decision(*report.decision_json));
+}
+
+std::string add_message_id(const std::string& payload, const std::string& message_id) {
+  rapidjson::Document doc;
+  try {
+    doc = utils::parse_json(payload);
+  } catch (const std::exception&) {
+    return payload;
+  }
+  if (!doc.IsObject()) return payload;
+  auto& a = doc.GetAllocator();
+  if (auto it = doc.FindMember("message_id"); it != doc.MemberEnd()) {
+    it->value.SetString(message_id.data(), static_cast<rapidjson::SizeType>(message_id.size()), a);
+    return utils::safe_json_dumps(doc);
+  }
+  rapidjson::Value out(rapidjson::kObjectType);
+  bool placed = false;
+  auto place = [&] {
+    json_add(out, "message_id", std::string_view(message_id), a);
+    placed = true;
+  };
+  for (auto& m : doc.GetObject()) {
+    const bool is_type = std::string_view(m.name.GetString(), m.name.GetStringLength()) == "type";
+    out.AddMember(m.name, m.value, a);  // moves
+    if (is_type) place();
+  }
+  if (!placed) place();
+  return utils::safe_json_dumps(out);
+}
+
+std::string utc_now_text() {
+  std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  gmtime_r(&now, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return buf;
 }
 
 std::string report_markdown(const StockReport& report, const std::string& created_at) {

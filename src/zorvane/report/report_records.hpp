@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace zorvane::report {
 
@@ -42,16 +43,25 @@ struct StockReport {
 std::string message_key(const SumoraReport& report);
 std::string message_key(const StockReport& report);
 
-// Message values: {"type": "sumora", "market_type", "analysis_time", "content",
+// Message values: {"type": "sumora", "message_id", "market_type", "analysis_time", "content",
 // "llm_client_type", "llm_model", "brief_status", "gate_checks", "created_at"} and
-// {"type": "stock_report", "code", "name", "market_type", "analysis_date", "llm_client_type",
-// "llm_model", "report", "summary", "decision", "decision_status", "gate_checks",
-// "created_at"}, with absent values as null and the decision and checks embedded as JSON.
-// The text is strict JSON: a NaN or infinite number is written null. Throws
+// {"type": "stock_report", "message_id", "code", "name", "market_type", "analysis_date",
+// "llm_client_type", "llm_model", "report", "summary", "decision", "decision_status",
+// "gate_checks", "created_at"}, with absent values as null and the decision and checks
+// embedded as JSON. The text is strict JSON: a NaN or infinite number is written null. Throws
 // std::invalid_argument when decision_json is not a JSON object or gate_checks not a JSON
 // array.
-std::string message_json(const SumoraReport& report, const std::string& created_at);
-std::string message_json(const StockReport& report, const std::string& created_at);
+std::string message_json(const SumoraReport& report, const std::string& created_at,
+                         const std::string& message_id);
+std::string message_json(const StockReport& report, const std::string& created_at,
+                         const std::string& message_id);
+
+// `payload` with "message_id" set, placed after "type" when it is new. A payload that is not a
+// JSON object is returned unchanged.
+std::string add_message_id(const std::string& payload, const std::string& message_id);
+
+// The current UTC time as "YYYY-MM-DDTHH:MM:SSZ", the form of every time the storage records.
+std::string utc_now_text();
 
 // The decision as the database keeps it: strict JSON (non-finite numbers as null), or none.
 // Throws std::invalid_argument when decision_json is not a JSON object.

@@ -62,6 +62,10 @@ std::int64_t SqliteDb::last_insert_id() const {
   return sqlite3_last_insert_rowid(db_);
 }
 
+std::int64_t SqliteDb::changes() const {
+  return sqlite3_changes64(db_);
+}
+
 SqliteStatement::SqliteStatement(SqliteDb& db, std::string_view sql) : db_(db) {
   if (sqlite3_prepare_v2(db.handle(), sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr) !=
       SQLITE_OK) {

@@ -53,6 +53,8 @@ class SqliteDb {
 
   void exec(std::string_view sql);
   std::int64_t last_insert_id() const;
+  // Rows changed by the last INSERT, UPDATE or DELETE.
+  std::int64_t changes() const;
   sqlite3* handle() const { return db_; }
   const std::filesystem::path& path() const { return path_; }
 

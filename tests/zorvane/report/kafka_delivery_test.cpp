@@ -8,12 +8,14 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "support/env_guard.hpp"
 #include "support/temp_dir.hpp"
+#include "zorvane/report/kafka_mock.hpp"
 #include "zorvane/report/report_storage.hpp"
 #include "zorvane/utils/json.hpp"
 #include "zorvane/utils/log_capture.hpp"
@@ -22,109 +24,8 @@ namespace zorvane::report {
 namespace {
 
 using namespace std::chrono_literals;
+using namespace zorvane::report::test;
 using zv_test::TempDir;
-
-constexpr int kPartitions = 2;
-constexpr const char* kSumoraTopic = "test.sumora";
-constexpr const char* kReportTopic = "test.stock_report";
-
-// A mock cluster of three brokers, owned by a throwaway handle.
-class MockCluster {
- public:
-  MockCluster() {
-    char err[256];
-    rd_kafka_conf_t* conf = rd_kafka_conf_new();
-    rd_kafka_conf_set(conf, "log_level", "2", err, sizeof err);
-    handle_ = rd_kafka_new(RD_KAFKA_PRODUCER, conf, err, sizeof err);
-    if (!handle_) throw std::runtime_error(err);
-    cluster_ = rd_kafka_mock_cluster_new(handle_, 3);
-    if (!cluster_) throw std::runtime_error("mock cluster not available");
-    rd_kafka_mock_topic_create(cluster_, kSumoraTopic, kPartitions, 3);
-    rd_kafka_mock_topic_create(cluster_, kReportTopic, kPartitions, 3);
-  }
-  ~MockCluster() {
-    rd_kafka_mock_cluster_destroy(cluster_);
-    rd_kafka_destroy(handle_);
-  }
-  std::string bootstraps() const { return rd_kafka_mock_cluster_bootstraps(cluster_); }
-  rd_kafka_mock_cluster_t* get() const { return cluster_; }
-
-  KafkaSettings settings(std::chrono::milliseconds timeout = 5s) const {
-    KafkaSettings s;
-    s.bootstrap_servers = bootstraps();
-    s.topic_sumora = kSumoraTopic;
-    s.topic_report = kReportTopic;
-    s.delivery_timeout = timeout;
-    s.extra = {{"reconnect.backoff.max.ms", "200"}, {"log_level", "2"}};
-    return s;
-  }
-
- private:
-  rd_kafka_t* handle_ = nullptr;
-  rd_kafka_mock_cluster_t* cluster_ = nullptr;
-};
-
-struct Consumed {
-  std::string topic;
-  std::string key;
-  std::string value;
-  std::int64_t outbox_id = -1;
-};
-
-// Everything in the two topics, read from the beginning up to the high watermarks.
-std::vector<Consumed> consume_all(const MockCluster& mc) {
-  char err[256];
-  rd_kafka_conf_t* conf = rd_kafka_conf_new();
-  rd_kafka_conf_set(conf, "bootstrap.servers", mc.bootstraps().c_str(), err, sizeof err);
-  rd_kafka_conf_set(conf, "group.id", "verify", err, sizeof err);
-  rd_kafka_conf_set(conf, "enable.auto.commit", "false", err, sizeof err);
-  rd_kafka_conf_set(conf, "log_level", "2", err, sizeof err);
-  rd_kafka_t* c = rd_kafka_new(RD_KAFKA_CONSUMER, conf, err, sizeof err);
-  EXPECT_NE(c, nullptr) << err;
-  if (!c) return {};
-  rd_kafka_poll_set_consumer(c);
-
-  std::int64_t expected = 0;
-  rd_kafka_topic_partition_list_t* parts = rd_kafka_topic_partition_list_new(2 * kPartitions);
-  for (const char* topic : {kSumoraTopic, kReportTopic}) {
-    for (int p = 0; p < kPartitions; ++p) {
-      int64_t low = 0, high = 0;
-      EXPECT_EQ(rd_kafka_query_watermark_offsets(c, topic, p, &low, &high, 5000),
-                RD_KAFKA_RESP_ERR_NO_ERROR);
-      expected += high - low;
-      rd_kafka_topic_partition_list_add(parts, topic, p)->offset = RD_KAFKA_OFFSET_BEGINNING;
-    }
-  }
-  rd_kafka_assign(c, parts);
-  rd_kafka_topic_partition_list_destroy(parts);
-
-  std::vector<Consumed> out;
-  auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (static_cast<std::int64_t>(out.size()) < expected &&
-         std::chrono::steady_clock::now() < deadline) {
-    rd_kafka_message_t* m = rd_kafka_consumer_poll(c, 100);
-    if (!m) continue;
-    if (!m->err) {
-      Consumed item;
-      item.topic = rd_kafka_topic_name(m->rkt);
-      item.key.assign(static_cast<const char*>(m->key), m->key_len);
-      item.value.assign(static_cast<const char*>(m->payload), m->len);
-      rd_kafka_headers_t* headers = nullptr;
-      const void* v = nullptr;
-      size_t n = 0;
-      if (rd_kafka_message_headers(m, &headers) == RD_KAFKA_RESP_ERR_NO_ERROR &&
-          rd_kafka_header_get_last(headers, "outbox_id", &v, &n) == RD_KAFKA_RESP_ERR_NO_ERROR) {
-        item.outbox_id = std::stoll(std::string(static_cast<const char*>(v), n));
-      }
-      out.push_back(std::move(item));
-    }
-    rd_kafka_message_destroy(m);
-  }
-  rd_kafka_consumer_close(c);
-  rd_kafka_destroy(c);
-  EXPECT_EQ(static_cast<std::int64_t>(out.size()), expected);
-  return out;
-}
 
 StockReport stock(const std::string& code) {
   StockReport r;
@@ -161,7 +62,7 @@ TEST(KafkaDelivery, FlushProducesEveryPendingMessageOnce) {
 
   utils::LogCapture logs;
   FlushResult r = storage.flush(mc.settings());
-  EXPECT_TRUE(r.kafka_configured);
+  EXPECT_TRUE(r.configured);
   EXPECT_EQ(r.delivered, 5u);
   EXPECT_EQ(r.pending, 0u);
   EXPECT_TRUE(r.error.empty()) << r.error;
@@ -181,11 +82,33 @@ TEST(KafkaDelivery, FlushProducesEveryPendingMessageOnce) {
     ASSERT_TRUE(saved.count(m.outbox_id)) << m.outbox_id;
     EXPECT_EQ(m.key, saved[m.outbox_id].first);
     EXPECT_EQ(m.value, saved[m.outbox_id].second);
-    std::string type = utils::parse_json(m.value)["type"].GetString();
+    auto body = utils::parse_json(m.value);
+    std::string type = body["type"].GetString();
     EXPECT_EQ(m.topic, type == "sumora" ? kSumoraTopic : kReportTopic);
+    EXPECT_EQ(m.message_id, body["message_id"].GetString());  // header and body agree
     saved.erase(m.outbox_id);  // a duplicate would fail the count check above
   }
   EXPECT_TRUE(saved.empty());
+}
+
+TEST(KafkaDelivery, MessageIdsStayUniqueAcrossReportRoots) {
+  MockCluster mc;
+  TempDir a, b;
+  ReportStorage first(a.path()), second(b.path());
+  save_some(first, 2, 1);
+  save_some(second, 2, 1);  // same outbox ids 1..3 in the other root
+  EXPECT_EQ(first.flush(mc.settings()).delivered, 3u);
+  EXPECT_EQ(second.flush(mc.settings()).delivered, 3u);
+
+  std::set<std::string> ids;
+  std::map<std::int64_t, int> per_outbox_id;
+  for (const auto& m : consume_all(mc)) {
+    EXPECT_EQ(m.message_id.size(), 36u) << m.message_id;
+    ids.insert(m.message_id);
+    ++per_outbox_id[m.outbox_id];
+  }
+  EXPECT_EQ(ids.size(), 6u);  // six reports, six ids
+  EXPECT_EQ(per_outbox_id, (std::map<std::int64_t, int>{{1, 2}, {2, 2}, {3, 2}}));
 }
 
 // Every outbox row is in the topic exactly once, with its own key and payload.
@@ -261,26 +184,76 @@ TEST(KafkaDelivery, FailingProduceRequestsMarkNothingDelivered) {
   expect_each_once(consume_all(mc), saved);
 }
 
-TEST(KafkaDelivery, PermanentBrokerErrorLeavesRejectedMessagesPending) {
+// Lines warning that messages were refused for good.
+std::vector<std::string> failed_warnings(const utils::LogCapture& logs) {
+  std::vector<std::string> out;
+  for (const auto& line : delivery_warnings(logs)) {
+    if (line.find("永久拒绝") != std::string::npos) out.push_back(line);
+  }
+  return out;
+}
+
+TEST(KafkaDelivery, PermanentRejectionsAreMarkedFailedUntilRetried) {
   MockCluster mc;
   TempDir dir;
   ReportStorage storage(dir.path());
   auto saved = save_some(storage, 4, 0);
 
+  // The broker refuses the first produce request for good: whatever it carried is failed,
+  // the rest is delivered, nothing is pending.
   rd_kafka_mock_push_request_errors(mc.get(), 0, 1, RD_KAFKA_RESP_ERR_TOPIC_AUTHORIZATION_FAILED);
   utils::LogCapture logs;
-  FlushResult first = storage.flush(mc.settings(2s));
-  // Whatever the broker acknowledged is marked, the rejected rest waits; nothing is lost.
-  EXPECT_GT(first.pending, 0u);
-  EXPECT_EQ(first.delivered + first.pending, 4u);
-  EXPECT_NE(first.error.find("authoriz"), std::string::npos) << first.error;
-  EXPECT_EQ(delivery_warnings(logs).size(), 1u);
-  RecordProperty("permanent_error_first_flush_delivered", static_cast<int>(first.delivered));
+  FlushResult first = storage.flush(mc.settings(5s));
+  EXPECT_GT(first.rejected, 0u);
+  EXPECT_EQ(first.delivered + first.rejected, 4u);
+  EXPECT_EQ(first.pending, 0u);
+  EXPECT_TRUE(first.error.empty()) << first.error;
+  auto failed = storage.failed_deliveries();
+  ASSERT_EQ(failed.size(), first.rejected);
+  EXPECT_EQ(failed[0].sink, "kafka");
+  EXPECT_NE(failed[0].error.find("TOPIC_AUTHORIZATION_FAILED"), std::string::npos)
+      << failed[0].error;
+  EXPECT_FALSE(failed[0].failed_at.empty());
+  auto warned = failed_warnings(logs);
+  ASSERT_EQ(warned.size(), 1u);
+  EXPECT_NE(warned[0].find(std::to_string(failed.size()) + " 条"), std::string::npos) << warned[0];
+  EXPECT_NE(warned[0].find("outbox_id=" + std::to_string(failed[0].outbox_id)), std::string::npos)
+      << warned[0];
+  EXPECT_NE(warned[0].find("TOPIC_AUTHORIZATION_FAILED"), std::string::npos) << warned[0];
 
+  // A failed message is not sent again by itself, and every flush says it is there.
+  logs.clear();
   FlushResult second = storage.flush(mc.settings());
-  EXPECT_EQ(second.delivered, first.pending);
-  EXPECT_EQ(second.pending, 0u);
+  EXPECT_EQ(second.delivered, 0u);
+  EXPECT_EQ(failed_warnings(logs).size(), 1u);
+
+  // Sent again on request; afterwards every report is in the topic exactly once.
+  EXPECT_EQ(storage.retry_failed(failed[0].outbox_id), 1);
+  EXPECT_EQ(storage.retry_failed(failed[0].outbox_id), 0);  // nothing failed left for it
+  storage.retry_failed(std::nullopt);
+  logs.clear();
+  FlushResult retried = storage.flush(mc.settings());
+  EXPECT_EQ(retried.delivered, first.rejected);
+  EXPECT_TRUE(storage.failed_deliveries().empty());
+  EXPECT_TRUE(failed_warnings(logs).empty());
   expect_each_once(consume_all(mc), saved);
+}
+
+TEST(KafkaDelivery, OversizedMessageIsRejectedAtOnce) {
+  MockCluster mc;
+  TempDir dir;
+  ReportStorage storage(dir.path());
+  storage.save_sumora({"A", std::string(4000, 'x'), "2024-05-10", {}, {}});  // over the limit
+  storage.save_sumora({"A", "small", "2024-05-11", {}, {}});
+  KafkaSettings limited = mc.settings();
+  limited.extra.emplace_back("message.max.bytes", "3000");
+  FlushResult r = storage.flush(limited);
+  EXPECT_EQ(r.delivered, 1u);
+  EXPECT_EQ(r.rejected, 1u);
+  auto failed = storage.failed_deliveries();
+  ASSERT_EQ(failed.size(), 1u);
+  EXPECT_EQ(failed[0].outbox_id, 1);
+  EXPECT_NE(failed[0].error.find("MSG_SIZE_TOO_LARGE"), std::string::npos) << failed[0].error;
 }
 
 TEST(KafkaDelivery, ProcessKilledBetweenSaveAndFlushLosesNothing) {
@@ -317,16 +290,19 @@ TEST(KafkaDelivery, SettingsFromEnvironment) {
   ReportStorage storage(dir.path());
   auto saved = save_some(storage, 1, 1);
   FlushResult r = storage.flush();
-  EXPECT_TRUE(r.kafka_configured);
+  EXPECT_TRUE(r.configured);
   EXPECT_EQ(r.delivered, 2u);
   expect_each_once(consume_all(mc), saved);
 
   zv_test::EnvGuard unset_sumora("KAFKA_TOPIC_SUMORA", std::nullopt);
   zv_test::EnvGuard unset_report("KAFKA_TOPIC_REPORT", std::nullopt);
+  zv_test::EnvGuard watchlist("KAFKA_TOPIC_WATCHLIST", "custom.watchlist");
   auto defaults = KafkaSettings::from_env();
   ASSERT_TRUE(defaults);
-  EXPECT_EQ(defaults->topic_sumora, "zorvane.sumora");
-  EXPECT_EQ(defaults->topic_report, "zorvane.stock_report");
+  EXPECT_EQ(defaults->topic_for("sumora"), "zorvane.sumora");
+  EXPECT_EQ(defaults->topic_for("stock_report"), "zorvane.stock_report");
+  EXPECT_EQ(defaults->topic_for("watchlist_summary"), "custom.watchlist");
+  EXPECT_THROW(defaults->topic_for("nonsense"), std::invalid_argument);
   EXPECT_EQ(defaults->delivery_timeout, 5s);
 
   // A malformed setting is reported, not thrown, and the messages stay queued.

@@ -12,8 +12,9 @@
 
 #include "support/env_guard.hpp"
 #include "support/temp_dir.hpp"
-#include "zorvane/report/atomic_file.hpp"
+#include "zorvane/utils/atomic_file.hpp"
 #include "zorvane/report/report_root.hpp"
+#include "zorvane/report/sqlite_probe.hpp"
 #include "zorvane/utils/json.hpp"
 #include "zorvane/utils/log_capture.hpp"
 
@@ -32,25 +33,10 @@ std::string read_file(const std::filesystem::path& p) {
 
 // Row count of a table, read through a separate connection (as another process would).
 long long count_rows(const std::filesystem::path& db_path, const std::string& table) {
-  sqlite3* db = nullptr;
-  EXPECT_EQ(sqlite3_open_v2(db_path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-  sqlite3_stmt* st = nullptr;
-  std::string sql = "SELECT COUNT(*) FROM " + table;
-  EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
-  long long n = -1;
-  if (sqlite3_step(st) == SQLITE_ROW) n = sqlite3_column_int64(st, 0);
-  sqlite3_finalize(st);
-  sqlite3_close(db);
-  return n;
+  return test::query_int(db_path, "SELECT COUNT(*) FROM " + table);
 }
 
-void exec_sql(const std::filesystem::path& db_path, const std::string& sql) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(db_path.c_str(), &db), SQLITE_OK);
-  char* err = nullptr;
-  ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err), SQLITE_OK) << err;
-  sqlite3_close(db);
-}
+using test::exec_sql;
 
 StockReport sample_stock(std::string code = "sh.600519") {
   StockReport r;
@@ -343,7 +329,7 @@ TEST(ReportStorage, FlushWithoutKafkaKeepsMessagesAndLogsCountOnce) {
   storage.save_sumora({"HK", "y", "2024-05-10", {}, {}});
   utils::LogCapture logs;
   FlushResult r = storage.flush();
-  EXPECT_FALSE(r.kafka_configured);
+  EXPECT_FALSE(r.configured);
   EXPECT_EQ(r.pending, 2u);
   EXPECT_EQ(r.delivered, 0u);
   auto lines = logs.matching("[报告存储]");
@@ -403,8 +389,8 @@ TEST(ReportStorage, ProcessKilledAfterSaveLosesNothing) {
 TEST(AtomicFile, ReplacesWholeOrNotAtAll) {
   TempDir dir;
   auto target = dir.path() / "sub" / "file.md";
-  write_file_atomic(target, "old");
-  write_file_atomic(target, "new content");
+  zorvane::utils::write_file_atomic(target, "old");
+  zorvane::utils::write_file_atomic(target, "new content");
   EXPECT_EQ(read_file(target), "new content");
 
   // A directory in the way: the error names the path, the directory is untouched, no temp
@@ -412,7 +398,7 @@ TEST(AtomicFile, ReplacesWholeOrNotAtAll) {
   auto blocked = dir.path() / "blocked";
   std::filesystem::create_directories(blocked / "inner");
   try {
-    write_file_atomic(blocked, "x");
+    zorvane::utils::write_file_atomic(blocked, "x");
     FAIL() << "expected an error";
   } catch (const std::runtime_error& e) {
     EXPECT_NE(std::string(e.what()).find(blocked.string()), std::string::npos) << e.what();

@@ -1,4 +1,4 @@
-#include "zorvane/report/atomic_file.hpp"
+#include "zorvane/utils/atomic_file.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace zorvane::report {
+namespace zorvane::utils {
 
 namespace {
 
@@ -62,4 +62,4 @@ void write_file_atomic(const std::filesystem::path& target, std::string_view tex
   }
 }
 
-}  // namespace zorvane::report
+}  // namespace zorvane::utils
