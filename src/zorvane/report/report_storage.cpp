@@ -50,6 +50,36 @@ CREATE INDEX IF NOT EXISTS stock_reports_lookup
   ON stock_reports (code, analysis_date, llm_client_type);
 )sql";
 
+// Columns added after the first release of the schema: a database made before them gets
+// them on open, with NULL in the rows it already holds.
+struct AddedColumn {
+  std::string_view table;
+  std::string_view column;
+};
+constexpr AddedColumn kAddedColumns[] = {
+    {"sumora_reports", "brief_status"},
+    {"sumora_reports", "gate_checks"},
+    {"stock_reports", "decision_status"},
+    {"stock_reports", "gate_checks"},
+};
+
+bool has_column(SqliteDb& db, std::string_view table, std::string_view column) {
+  SqliteStatement select(db, "SELECT 1 FROM pragma_table_info(?) WHERE name = ?");
+  select.bind(1, table).bind(2, column);
+  return select.step();
+}
+
+void add_missing_columns(SqliteDb& db) {
+  // Under the write lock, so two processes opening an old database never add a column twice.
+  SqliteTransaction tx(db);
+  for (const auto& c : kAddedColumns) {
+    if (has_column(db, c.table, c.column)) continue;
+    db.exec("ALTER TABLE " + std::string(c.table) + " ADD COLUMN " + std::string(c.column) +
+            " TEXT");
+  }
+  tx.commit();
+}
+
 std::int64_t max_outbox_id(SqliteDb& db) {
   SqliteStatement st(db, "SELECT COALESCE(MAX(id), 0) FROM outbox");
   return st.step() ? st.column_int(0) : 0;
@@ -85,6 +115,7 @@ SqliteDb& ReportStorage::db() {
     auto db = std::make_unique<SqliteDb>(database_path());
     db->exec(kSchema);
     outbox::prepare(*db);
+    add_missing_columns(*db);
     db_ = std::move(db);
   }
   return *db_;
@@ -150,13 +181,16 @@ std::int64_t ReportStorage::save_sumora(const SumoraReport& report) {
       [&](SqliteDb& d, const std::string& created_at) {
         SqliteStatement insert(d,
                                "INSERT INTO sumora_reports (market_type, analysis_time, content, "
-                               "llm_client_type, llm_model, created_at) VALUES (?, ?, ?, ?, ?, ?)");
+                               "llm_client_type, llm_model, created_at, brief_status, "
+                               "gate_checks) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
         insert.bind(1, report.market_type)
             .bind(2, report.analysis_time)
             .bind(3, report.content)
             .bind(4, report.llm_client_type)
             .bind(5, report.llm_model)
             .bind(6, created_at)
+            .bind(7, report.brief_status)
+            .bind(8, report.gate_checks)
             .run();
       });
 }
@@ -172,15 +206,15 @@ std::int64_t ReportStorage::save_stock_report(const StockReport& report) {
 
   // The readable copy first: if the database write then fails, the next run rewrites it.
   utils::write_file_atomic(root_ / report.analysis_date / (report.code + "_" + client + ".md"),
-                    report_markdown(report, created_at));
+                           report_markdown(report, created_at));
 
   return queue("stock_report", message_key(report), message_id, created_at, payload,
                [&](SqliteDb& d, const std::string& at) {
                  SqliteStatement insert(
                      d,
                      "INSERT INTO stock_reports (code, name, market_type, analysis_date, "
-                     "llm_client_type, llm_model, report, summary, decision, created_at) "
-                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                     "llm_client_type, llm_model, report, summary, decision, created_at, "
+                     "decision_status, gate_checks) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
                  insert.bind(1, report.code)
                      .bind(2, report.name)
                      .bind(3, report.market_type)
@@ -191,6 +225,8 @@ std::int64_t ReportStorage::save_stock_report(const StockReport& report) {
                      .bind(8, report.summary)
                      .bind(9, stored_decision_json(report))
                      .bind(10, at)
+                     .bind(11, report.decision_status)
+                     .bind(12, report.gate_checks)
                      .run();
                });
 }

@@ -108,6 +108,7 @@ class Kelvo : public ::testing::Test {
             {"ZORVANE_SUMORA_DIR", std::nullopt},
             {"KAFKA_BOOTSTRAP_SERVERS", std::nullopt},
             {"LLM_CLIENT_TYPE", "OpenAI"},
+            {"ZORVANE_GATE", "report"},  // the stub's replies are not briefs: one call each
             {"OPENAI_API_KEY", "sk-e2e-secret"},
             {"OPENAI_BASE_URL", stub.base_url()},
             {"OPENAI_MODEL", "stub-model"},
@@ -346,7 +347,9 @@ TEST_F(Kelvo, OptionErrorsAreUsageErrors) {
 
 TEST_F(Kelvo, OfflineClientAnalysesEveryMarketWithAValidDecision) {
   for (const std::string code : {"sh.600519", "hk.00700", "us.AAPL", "510050"}) {
-    auto run = kelvo({"-s", code, "-t", kDay}, {{"LLM_CLIENT_TYPE", "offline"}});
+    // Under the gate's default: neither brief nor decision trips a check (no warning line).
+    auto run = kelvo({"-s", code, "-t", kDay},
+                     {{"LLM_CLIENT_TYPE", "offline"}, {"ZORVANE_GATE", std::nullopt}});
     ASSERT_EQ(run.status, 0) << code << "\n" << run.err;
     auto records = log_records(run.err);
     EXPECT_TRUE(has_record_starting(records, "info|## ")) << code;                // the report
@@ -359,6 +362,9 @@ TEST_F(Kelvo, OfflineClientAnalysesEveryMarketWithAValidDecision) {
     ASSERT_TRUE(m["decision"].IsObject()) << m["code"].GetString();
     EXPECT_STREQ(m["decision"]["stock_code"].GetString(), m["code"].GetString());
     EXPECT_STREQ(m["llm_client_type"].GetString(), "offline");
+    EXPECT_STREQ(m["decision_status"].GetString(), "valid");
+    ASSERT_TRUE(m["gate_checks"].IsArray());
+    EXPECT_EQ(m["gate_checks"].Size(), 7u);
   }
   EXPECT_EQ(stub.request_count(), 0u);
 }
