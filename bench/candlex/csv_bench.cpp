@@ -1,5 +1,5 @@
 // Loading a 2,000-row daily CSV from disk: one read of the file plus parsing, bypassing the
-// per-process table cache.
+// per-process table cache; parsing alone; and reading only a scan's window from the end.
 
 #include <benchmark/benchmark.h>
 
@@ -10,6 +10,8 @@
 #include <string>
 
 #include "candlex/csv_reader.hpp"
+#include "candlex/csv_tail.hpp"
+#include "candlex/data_file.hpp"
 #include "candlex/sample_market.hpp"
 #include "zorvane/utils/dates.hpp"
 
@@ -51,6 +53,21 @@ void BM_ParseCsv2000Rows(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ParseCsv2000Rows)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(10)
+    ->ReportAggregatesOnly(true);
+
+// What a scan reads of the same file: the rows of its 400-day window, from the end.
+void BM_TailCsv400Days(benchmark::State& state) {
+  static const fs::path path = make_file();
+  const auto from = zorvane::utils::parse_iso_date("2024-06-28") - std::chrono::days{400};
+  for (auto _ : state) {
+    auto file = candlex::DataFile::open(path, "daily/sh.600519.csv");
+    auto table = candlex::read_bar_csv_since(*file, from);
+    benchmark::DoNotOptimize(table);
+  }
+}
+BENCHMARK(BM_TailCsv400Days)
     ->Unit(benchmark::kMicrosecond)
     ->Repetitions(10)
     ->ReportAggregatesOnly(true);

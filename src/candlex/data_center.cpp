@@ -1,5 +1,6 @@
 #include "candlex/data_center.hpp"
 
+#include <algorithm>
 #include <mutex>
 #include <stdexcept>
 #include <system_error>
@@ -8,6 +9,8 @@
 
 #include "candlex/codes.hpp"
 #include "candlex/csv_reader.hpp"
+#include "candlex/csv_tail.hpp"
+#include "candlex/data_file.hpp"
 #include "zorvane/utils/env.hpp"
 #include "zorvane/utils/text.hpp"
 
@@ -17,11 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Stamp {
-  fs::file_time_type mtime;
-  std::uintmax_t size = 0;
-  bool operator==(const Stamp&) const = default;
-};
+using Stamp = FileStamp;
 
 // One entry per path; a changed stamp replaces the entry, so the cache never holds two
 // versions of a file.
@@ -56,19 +55,6 @@ FileCache<BarTable>& bar_cache() {
 FileCache<std::map<std::string, std::string>>& name_cache() {
   static FileCache<std::map<std::string, std::string>> cache;
   return cache;
-}
-
-// The file's stamp, or nullopt when it does not exist.
-std::optional<Stamp> stamp_of(const fs::path& path) {
-  std::error_code ec;
-  auto status = fs::status(path, ec);
-  if (ec || !fs::exists(status)) return std::nullopt;
-  Stamp s;
-  s.mtime = fs::last_write_time(path, ec);
-  if (ec) return std::nullopt;
-  s.size = fs::file_size(path, ec);
-  if (ec) return std::nullopt;
-  return s;
 }
 
 void require_center(const fs::path& center) {
@@ -123,6 +109,14 @@ std::map<std::string, std::string> parse_names(std::string_view text, std::strin
   return out;
 }
 
+// The open file, or nullopt when it does not exist (after checking that the center itself
+// does, so that a missing center is not mistaken for missing data).
+std::optional<DataFile> open_in_center(const fs::path& center, const std::string& rel) {
+  auto file = DataFile::open(center / rel, rel);
+  if (!file) require_center(center);
+  return file;
+}
+
 }  // namespace
 
 std::optional<fs::path> center_dir() {
@@ -137,29 +131,41 @@ std::string daily_file_name(std::string_view canonical_code) {
 
 std::shared_ptr<const BarTable> load_center_daily(const fs::path& center,
                                                   std::string_view canonical_code) {
-  require_center(center);
-  auto rel = daily_file_name(canonical_code);
-  auto path = center / rel;
-  auto stamp = stamp_of(path);
-  if (!stamp) return std::make_shared<const BarTable>();
-  auto key = path.string();
-  if (auto hit = bar_cache().find(key, *stamp)) return hit;
-  auto table = std::make_shared<const BarTable>(read_bar_csv(path, rel));
-  bar_cache().put(key, *stamp, table);
+  const auto rel = daily_file_name(canonical_code);
+  auto file = open_in_center(center, rel);
+  if (!file) return std::make_shared<const BarTable>();
+  const auto key = (center / rel).string();
+  if (auto hit = bar_cache().find(key, file->stamp())) return hit;
+  auto table = std::make_shared<const BarTable>(parse_bar_csv(file->read_all().view(), rel));
+  bar_cache().put(key, file->stamp(), table);
+  return table;
+}
+
+BarTable load_center_daily_window(const fs::path& center, std::string_view canonical_code, Day from,
+                                  Day to) {
+  const auto rel = daily_file_name(canonical_code);
+  auto file = open_in_center(center, rel);
+  if (!file) return {};
+  auto cut = [&](const BarTable& t) {
+    const auto& d = t.dates();
+    return t.slice(static_cast<std::size_t>(std::lower_bound(d.begin(), d.end(), from) - d.begin()),
+                   static_cast<std::size_t>(std::upper_bound(d.begin(), d.end(), to) - d.begin()));
+  };
+  if (auto hit = bar_cache().find((center / rel).string(), file->stamp())) return cut(*hit);
+  auto table = read_bar_csv_since(*file, from);
+  if (!table.empty() && table.dates().back() > to) return cut(table);
   return table;
 }
 
 std::shared_ptr<const std::map<std::string, std::string>> load_center_names(
     const fs::path& center) {
-  require_center(center);
-  auto path = center / "names.csv";
-  auto stamp = stamp_of(path);
-  if (!stamp) return std::make_shared<const std::map<std::string, std::string>>();
-  auto key = path.string();
-  if (auto hit = name_cache().find(key, *stamp)) return hit;
+  auto file = open_in_center(center, "names.csv");
+  if (!file) return std::make_shared<const std::map<std::string, std::string>>();
+  const auto key = (center / "names.csv").string();
+  if (auto hit = name_cache().find(key, file->stamp())) return hit;
   auto names = std::make_shared<const std::map<std::string, std::string>>(
-      parse_names(read_text_file(path, "names.csv"), "names.csv"));
-  name_cache().put(key, *stamp, names);
+      parse_names(file->read_all().view(), "names.csv"));
+  name_cache().put(key, file->stamp(), names);
   return names;
 }
 

@@ -20,8 +20,9 @@ std::vector<std::string> list_codes() {
     for (; it != end; it.increment(ec)) {
       if (ec) throw std::runtime_error("cannot list " + daily.string() + ": " + ec.message());
       const auto& path = it->path();
-      if (path.extension() == ".csv" && it->is_regular_file(ec))
-        codes.push_back(path.stem().string());
+      // Anything named like a daily file is listed, so that a directory or FIFO in a file's
+      // place is reported when it is read rather than silently left out.
+      if (path.extension() == ".csv") codes.push_back(path.stem().string());
     }
   } else {
     for (const auto& s : sample_securities()) codes.push_back(s.code);

@@ -26,11 +26,12 @@ std::shared_ptr<const BarTable> full_history(const std::string& code) {
   return sample_daily(code, zorvane::utils::today_local());
 }
 
-}  // namespace
+struct Window {
+  Day start, end;
+};
 
-BarTable get_any_ohlc(std::string_view code, std::optional<std::string> start_date,
-                      std::optional<std::string> end_date) {
-  const std::string canonical = normalize_code(code);
+Window window_of(const std::optional<std::string>& start_date,
+                 const std::optional<std::string>& end_date) {
   const Day end = end_date ? parse_iso_date(*end_date) : zorvane::utils::today_local();
   // No bar lies after today, so a future end date does not push the default window past
   // the data.
@@ -40,13 +41,33 @@ BarTable get_any_ohlc(std::string_view code, std::optional<std::string> start_da
   if (start > end)
     throw std::invalid_argument("start date " + iso_date(start) + " is after end date " +
                                 iso_date(end));
+  return {start, end};
+}
 
-  auto all = full_history(canonical);
-  const auto& dates = all->dates();
-  auto first = std::lower_bound(dates.begin(), dates.end(), start);
-  auto last = std::upper_bound(dates.begin(), dates.end(), end);
-  return all->slice(static_cast<std::size_t>(first - dates.begin()),
-                    static_cast<std::size_t>(last - dates.begin()));
+BarTable cut(const BarTable& all, const Window& w) {
+  const auto& dates = all.dates();
+  auto first = std::lower_bound(dates.begin(), dates.end(), w.start);
+  auto last = std::upper_bound(dates.begin(), dates.end(), w.end);
+  return all.slice(static_cast<std::size_t>(first - dates.begin()),
+                   static_cast<std::size_t>(last - dates.begin()));
+}
+
+}  // namespace
+
+BarTable get_any_ohlc(std::string_view code, std::optional<std::string> start_date,
+                      std::optional<std::string> end_date) {
+  const std::string canonical = normalize_code(code);
+  const Window w = window_of(start_date, end_date);
+  return cut(*full_history(canonical), w);
+}
+
+BarTable get_any_ohlc_uncached(std::string_view code, std::optional<std::string> start_date,
+                               std::optional<std::string> end_date) {
+  const std::string canonical = normalize_code(code);
+  const Window w = window_of(start_date, end_date);
+  if (auto center = center_dir())
+    return load_center_daily_window(*center, canonical, w.start, w.end);
+  return cut(*full_history(canonical), w);
 }
 
 namespace {

@@ -21,10 +21,20 @@ namespace candlex {
 // inclusive (texts "YYYY-MM-DD"). Without a start date, the 400 calendar days up to the end
 // date (up to today when the end date is later); without an end date, up to today. Empty
 // when there is no data for the code. Throws std::invalid_argument for a date text that is
-// not a date, a start after the end, or an unusable code; std::runtime_error naming file and
-// line for a malformed CSV.
+// not a date, a start after the end, or an unusable code; std::runtime_error naming the file
+// (and line) for a malformed CSV, one that is not UTF-8, or one that is not a regular file.
+// Bars with a zero or negative price are left out (see csv_reader.hpp).
 BarTable get_any_ohlc(std::string_view code, std::optional<std::string> start_date = std::nullopt,
                       std::optional<std::string> end_date = std::nullopt);
+
+// The same bars for scans that read each of thousands of files once: only the end of the
+// file that holds the window is read, and nothing is kept in the process-wide cache, so
+// memory follows the window rather than the histories. Rows before the window are not read,
+// so damage there goes unnoticed (get_any_ohlc reports it). The sample market is served as
+// by get_any_ohlc.
+BarTable get_any_ohlc_uncached(std::string_view code,
+                               std::optional<std::string> start_date = std::nullopt,
+                               std::optional<std::string> end_date = std::nullopt);
 
 // Start of the standard bar window: five years before today, "YYYY-MM-DD".
 std::string get_default_start_date();

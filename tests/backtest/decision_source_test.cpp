@@ -79,7 +79,6 @@ TEST_F(BacktestDecisionSource, SelectsAndKeepsTheNewestAnalysis) {
 TEST_F(BacktestDecisionSource, RejectedDecisionsOnlyOnRequest) {
   {
     zorvane::report::SqliteDb db(dir / "reports.db");
-    db.exec("ALTER TABLE stock_reports ADD COLUMN decision_status TEXT");
     db.exec("UPDATE stock_reports SET decision_status = 'rejected' WHERE code = 'sz.000001'");
   }
   auto plain = backtest::load_decisions(dir.path(), {});

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "zorvane/utils/dates.hpp"
+#include "zorvane/utils/log_capture.hpp"
 
 namespace {
 
@@ -142,10 +143,11 @@ TEST(BarCsv, NumbersReadExactlyAsTheStandardParserReadsThem) {
     auto cut = rng() % (digits.size() + 1);
     texts.push_back((i % 7 == 0 ? "-" : "") + digits.substr(0, cut) + "." + digits.substr(cut));
   }
-  std::string csv = "date,open,high,low,close,volume\n";
+  // Volume and amount, which may be zero or negative (prices may not).
+  std::string csv = "date,open,high,low,close,volume,amount\n";
   auto day = zorvane::utils::parse_iso_date("2000-01-01");
   for (const auto& t : texts) {
-    csv += iso_date(day) + ",1,1,1," + t + "," + t + "\n";
+    csv += iso_date(day) + ",1,1,1,1," + t + "," + t + "\n";
     day += std::chrono::days{1};
   }
   auto table = parse_bar_csv(csv, kSource);
@@ -153,7 +155,7 @@ TEST(BarCsv, NumbersReadExactlyAsTheStandardParserReadsThem) {
   for (std::size_t i = 0; i < texts.size(); ++i) {
     double expected = 0;
     std::from_chars(texts[i].data(), texts[i].data() + texts[i].size(), expected);
-    EXPECT_EQ(table.col("close")[i], expected) << texts[i];
+    EXPECT_EQ(table.col("amount")[i], expected) << texts[i];
     EXPECT_EQ(std::signbit(table.col("volume")[i]), std::signbit(expected)) << texts[i];
   }
 }
@@ -162,6 +164,72 @@ TEST(BarCsv, HeaderOnlyIsAnEmptyTable) {
   auto t = parse_bar_csv("date,open,high,low,close,volume\n", kSource);
   EXPECT_TRUE(t.empty());
   EXPECT_TRUE(t.has("close"));
+}
+
+TEST(BarCsv, TextThatIsNotUtf8IsNamedWithLineAndColumn) {
+  const std::string gbk_date = "\xC8\xD5\xC6\xDA";  // 日期 in GBK
+  struct Case {
+    std::string text;
+    std::string expected;
+  };
+  const Case cases[] = {
+      // A GBK export: the header itself.
+      {gbk_date + ",open,high,low,close,volume\n2024-01-02,10,11,9,10.5,100\n",
+       "daily/sh.600519.csv:1: not UTF-8 (byte 0xC8 at column 1)"},
+      // GBK in a column that is not read, in a cell that fails to parse, in a quoted row,
+      // past the header's columns; a truncated sequence and an overlong form.
+      {"date,name,open,high,low,close,volume\n2024-01-02,ok,10,11,9,10.5,100\n2024-01-03," +
+           gbk_date + ",10,11,9,10.5,100\n",
+       "daily/sh.600519.csv:3: not UTF-8 (byte 0xC8 at column 12)"},
+      {"date,open,high,low,close,volume\n2024-01-02,10,11,9,10.5\xA3\xAC,100\n",
+       "daily/sh.600519.csv:2: not UTF-8 (byte 0xA3 at column 24)"},
+      {"date,open,high,low,close,volume\n\"2024-01-02\"\xC8,10,11,9,10.5,100\n",
+       "daily/sh.600519.csv:2: not UTF-8 (byte 0xC8 at column 13)"},
+      {"date,open,high,low,close,volume\n2024-01-02,10,11,9,10.5,100,\xC8\n",
+       "daily/sh.600519.csv:2: not UTF-8 (byte 0xC8 at column 29)"},
+      {"date,open,high,low,close,volume,note\n2024-01-02,10,11,9,10.5,100,\xE6\x97\n",
+       "daily/sh.600519.csv:2: not UTF-8 (byte 0xE6 at column 29)"},
+      {"date,open,high,low,close,volume,note\n2024-01-02,10,11,9,10.5,100,\xC0\xAF\n",
+       "daily/sh.600519.csv:2: not UTF-8 (byte 0xC0 at column 29)"},
+  };
+  for (const auto& c : cases) {
+    const auto message = error_of(c.text);
+    EXPECT_THAT(message, HasSubstr(c.expected)) << c.text;
+    EXPECT_THAT(message, HasSubstr("GBK"));
+  }
+  // Four-byte characters and Chinese text in unread columns are fine.
+  EXPECT_EQ(
+      parse_bar_csv("日期,名称,开盘,最高,最低,收盘,成交量\n2024-01-02,贵州茅台😀,10,11,9,10.5,100\n",
+                    kSource)
+          .size(),
+      1u);
+}
+
+TEST(BarCsv, BarsWithNonPositivePricesAreDroppedWithOneWarning) {
+  zorvane::utils::LogCapture log;
+  // Forward-adjusted history: negative and zero prices in the oldest years, rows unsorted.
+  auto t = parse_bar_csv(
+      "date,open,high,low,close,volume\n"
+      "2024-01-03,10,11,9,10.5,100\n"
+      "1999-03-02,-1.2,-1.0,-1.5,-1.1,100\n"
+      "1999-03-01,0.5,0.6,0,0.5,100\n"
+      "2001-07-04,0.5,0.6,0.4,0,100\n"
+      "2024-01-02,10,11,9,10.5,-3\n",
+      kSource);
+  ASSERT_EQ(t.size(), 2u);
+  EXPECT_EQ(iso_date(t.dates()[0]), "2024-01-02");
+  EXPECT_EQ(t.col("volume"), (std::vector<double>{-3, 100}));  // volume is not a price
+  const auto warnings = log.matching("剔除");
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_THAT(warnings[0], HasSubstr("warning|daily/sh.600519.csv: 剔除 3 根"));
+  EXPECT_THAT(warnings[0], HasSubstr("1999-03-01 至 2001-07-04"));
+
+  // A file of nothing but such bars is a file without bars; a clean file warns nothing.
+  EXPECT_TRUE(
+      parse_bar_csv("date,open,high,low,close,volume\n2024-01-02,0,0,0,0,0\n", kSource).empty());
+  log.clear();
+  parse_bar_csv("date,open,high,low,close,volume\n2024-01-02,1,1,1,1,0\n", kSource);
+  EXPECT_TRUE(log.matching("剔除").empty());
 }
 
 TEST(CsvLine, SplitsQuotedAndPlainFields) {

@@ -57,6 +57,7 @@ class BriefThreads : public ::testing::Test {
   zv_test::EnvGuard sumora_dir{"ZORVANE_SUMORA_DIR", std::nullopt};
   zv_test::EnvGuard kafka{"KAFKA_BOOTSTRAP_SERVERS", std::nullopt};
   zv_test::EnvGuard type{"LLM_CLIENT_TYPE", "openai"};
+  zv_test::EnvGuard gate_mode{"ZORVANE_GATE", "report"};  // the stub's replies are not briefs
   zv_test::EnvGuard key{"OPENAI_API_KEY", "sk-threads"};
   zv_test::EnvGuard url{"OPENAI_BASE_URL", stub.base_url()};
   zv_test::EnvGuard retries{"LLM_MAX_RETRIES", "0"};

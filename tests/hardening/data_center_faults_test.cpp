@@ -4,12 +4,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "candlex/csv_reader.hpp"
 #include "candlex/data_center.hpp"
@@ -120,6 +123,21 @@ TEST_F(CenterFaults, FilesWithoutAHeader) {
   write(kHead.substr(0, kHead.size() - 1));
   EXPECT_TRUE(load().empty());
   EXPECT_TRUE(candlex::parse_bar_csv("date,open,high,low,close,volume", "daily/x.csv").empty());
+}
+
+TEST_F(CenterFaults, ADirectoryOrFifoInAFilesPlaceIsNamedNotTakenForNoData) {
+  auto both = [&] {
+    return std::pair{error_of([&] { load(); }), error_of([&] {
+                       candlex::get_any_ohlc_uncached("sh.600519", "2024-01-01", "2024-01-31");
+                     })};
+  };
+  fs::create_directories(file);
+  const std::string dir_error = "daily/sh.600519.csv: not a regular file (a directory)";
+  EXPECT_EQ(both(), std::pair(dir_error, dir_error));
+  fs::remove(file);
+  ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);  // a reader must not wait for a writer
+  const std::string fifo_error = "daily/sh.600519.csv: not a regular file (a FIFO)";
+  EXPECT_EQ(both(), std::pair(fifo_error, fifo_error));
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "agent/gate/gate_mode.hpp"
+#include "agent/sumora/brief_gate.hpp"
 #include "agent/sumora/brief_page.hpp"
 #include "agent/sumora/cache.hpp"
 #include "agent/sumora/prompts.hpp"
@@ -97,8 +99,8 @@ const BriefServices& default_brief_services() {
 }
 
 void _push_to_mq(const std::string& market_type, const std::string& analysis_date,
-                 const std::string& content, const MetaRecord* meta,
-                 const BriefServices& services) {
+                 const std::string& content, const MetaRecord* meta, const BriefServices& services,
+                 const BriefGate* gate) {
   try {
     zorvane::report::SumoraReport report;
     report.market_type = market_type;
@@ -107,6 +109,11 @@ void _push_to_mq(const std::string& market_type, const std::string& analysis_dat
     if (meta != nullptr) {
       report.llm_client_type = meta->text("llm_client_type");
       report.llm_model = meta->text("llm_model");
+      report.brief_status = meta->text("gate_status");  // a cached brief's mark, if any
+    }
+    if (gate != nullptr) {
+      report.brief_status = gate->status;
+      report.gate_checks = gate::results_json(gate->results);
     }
     services.save_sumora(report);
   } catch (const std::exception& e) {
@@ -185,11 +192,10 @@ GeneratedBrief _generate_brief_via_llm(const std::string& market_type,
                                  default_brief_services());
 }
 
-GeneratedBrief _generate_brief_via_llm(const std::string& market_type,
-                                       const std::string& analysis_date,
-                                       const std::string& env_block, const std::string& hist_block,
-                                       const std::string& ind_block, const BriefServices& services,
-                                       bool refresh) {
+BriefPrompt _prepare_brief_prompt(const std::string& market_type, const std::string& analysis_date,
+                                  const std::string& env_block, const std::string& hist_block,
+                                  const std::string& ind_block, const BriefServices& services,
+                                  bool refresh) {
   auto core = services.core_index_table(market_type, analysis_date);
   // The sentiment computation may block for long: keep it off the caller's thread, after the
   // core table (never in parallel with it).
@@ -198,7 +204,22 @@ GeneratedBrief _generate_brief_via_llm(const std::string& market_type,
                    }).get();
   auto prompt = _build_user_prompt(market_type, analysis_date, core, env_block, hist_block,
                                    ind_block, sentiment);
+  return {std::move(core), std::move(prompt)};
+}
 
+GeneratedBrief _generate_brief_via_llm(const std::string& market_type,
+                                       const std::string& analysis_date,
+                                       const std::string& env_block, const std::string& hist_block,
+                                       const std::string& ind_block, const BriefServices& services,
+                                       bool refresh) {
+  auto prepared = _prepare_brief_prompt(market_type, analysis_date, env_block, hist_block,
+                                        ind_block, services, refresh);
+  return _ask_model_for_brief(market_type, analysis_date, prepared.user_prompt, services);
+}
+
+GeneratedBrief _ask_model_for_brief(const std::string& market_type,
+                                    const std::string& analysis_date, const std::string& prompt,
+                                    const BriefServices& services) {
   auto [client, model_name, reserved, client_type] = services.build_client();
   (void)reserved;
   zorvane::agent::AssistantAgent agent(kAgentName, client, SUMORA_SYSTEM_MESSAGE);
@@ -264,6 +285,7 @@ std::string get_market_ai_brief(const std::optional<std::string>& market_type,
   }
   // The date names the cache file: refuse anything that is not a real day before any work.
   detail::require_valid_date(analysis_date);
+  const auto gate_mode = gate::gate_mode_from_env();
 
   auto push = [&](const std::string& content, const MetaRecord& meta) {
     _push_to_mq(mt, analysis_date, content, &meta, services);
@@ -308,18 +330,18 @@ std::string get_market_ai_brief(const std::optional<std::string>& market_type,
 
   // A forced run keeps the old brief and its sidecar until the new ones replace them: when
   // the model call fails, the old brief is still there.
-  auto [brief, client_type, model_name] = _generate_brief_via_llm(
-      mt, analysis_date, blocks.env, blocks.history, blocks.indicators, services, force_regenerate);
-  auto meta = MetaRecord::from_client(client_type, model_name);
-  detail::MEM_CACHE.put(key, {brief, meta});
-  _save_disk_cache(mt, analysis_date, brief, meta);
+  auto gated = _generate_gated_brief(mt, analysis_date, blocks, services, gate_mode,
+                                     force_regenerate);
+  auto meta = gated_meta(gated);
+  detail::MEM_CACHE.put(key, {gated.content, meta});
+  _save_disk_cache(mt, analysis_date, gated.content, meta);
   file_lock.release();
   if (force_regenerate && disk) {
     logger.info("[大盘 AI 简报] 已清理磁盘缓存以触发强制重推: %s",
                 _cache_path(mt, analysis_date).filename().string());
   }
-  push(brief, meta);
-  return brief;
+  _push_to_mq(mt, analysis_date, gated.content, &meta, services, &gated.gate);
+  return gated.content;
 }
 
 }  // namespace sumora

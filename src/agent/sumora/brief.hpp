@@ -86,6 +86,24 @@ GeneratedBrief _generate_brief_via_llm(const std::string& market_type,
                                        const std::string& ind_block, const BriefServices& services,
                                        bool refresh = false);
 
+// The computed core index table (with its facts and verdict) and the filled user prompt.
+struct BriefPrompt {
+  CoreIndexTable core;
+  std::string user_prompt;
+};
+
+// What _generate_brief_via_llm sends, and what it is computed from.
+BriefPrompt _prepare_brief_prompt(const std::string& market_type, const std::string& analysis_date,
+                                  const std::string& env_block, const std::string& hist_block,
+                                  const std::string& ind_block, const BriefServices& services,
+                                  bool refresh = false);
+
+// One model call with the brief system message and `prompt`; the reply without reasoning
+// blocks. Fails as _generate_brief_via_llm does.
+GeneratedBrief _ask_model_for_brief(const std::string& market_type,
+                                    const std::string& analysis_date, const std::string& prompt,
+                                    const BriefServices& services);
+
 // The user prompt for the given inputs (what _generate_brief_via_llm sends).
 std::string _build_user_prompt(const std::string& market_type, const std::string& analysis_date,
                                const CoreIndexTable& core, const std::string& env_block,
@@ -96,9 +114,13 @@ std::string _build_user_prompt(const std::string& market_type, const std::string
 // surrounding white space trimmed. An unclosed "<think>" stays.
 std::string _strip_reasoning(std::string_view content);
 
-// Hands a brief to report storage for message-queue delivery. Never throws: a failure is
-// logged as a warning.
+struct BriefGate;
+
+// Hands a brief to report storage for message-queue delivery, with the gate's status and
+// results when the brief was just generated (a cached brief carries the status its meta
+// record marks, if any). Never throws: a failure is logged as a warning.
 void _push_to_mq(const std::string& market_type, const std::string& analysis_date,
-                 const std::string& content, const MetaRecord* meta, const BriefServices& services);
+                 const std::string& content, const MetaRecord* meta, const BriefServices& services,
+                 const BriefGate* gate = nullptr);
 
 }  // namespace sumora

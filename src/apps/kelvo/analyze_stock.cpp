@@ -87,10 +87,10 @@ StockOutcome analyze_stock(const std::string& stock_code, const std::string& ana
   zorvane::strategy::BasicAISelector selector;
   auto analysis = selector.analyze(stock_status, bars, pattern_info, selector_source, analysis_time,
                                    market_ai_brief);
-  const std::string& summary = std::get<3>(analysis.result);
-  const std::string& report = std::get<4>(analysis.result);
+  const std::string& summary = analysis.summary;
+  const std::string& report = analysis.report;
   outcome.save_error = std::move(analysis.save_error);
-  if (const auto& decision = std::get<1>(analysis.result)) {
+  if (const auto& decision = analysis.decision) {
     outcome.decision_json = zorvane::utils::safe_json_dumps(*decision);
   }
 

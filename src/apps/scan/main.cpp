@@ -7,7 +7,8 @@
 // Results go to standard output, or to FILE with --out (html: a sortable table page); progress
 // (pools over 100 stocks), warnings and logs to standard error. Exit status: 0 when the scan ran
 // (stocks that could not be read are reported and skipped), 2 for bad options, an unreadable or
-// invalid pool file, or a bad date, 1 when the scan itself fails.
+// invalid pool file, or a bad date, 1 when the scan itself fails (running out of memory
+// included: "scan: error: out of memory while ...", naming the stock being read).
 
 #include <CLI/CLI.hpp>
 
@@ -15,6 +16,7 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -109,37 +111,48 @@ int run(int argc, char** argv) {
   // Chart colours follow the market; a pool file may mix markets, and gets the default.
   const std::optional<std::string> pool_market =
       market.empty() ? std::nullopt : std::optional<std::string>(market);
-  if (selector == "radar") {
-    auto loaded = scan::load_pool(entries, start_date, end_date);
-    report_failures(loaded.failures);
-    summary.with_data = loaded.with_data;
-    const std::string frequency = radar::pool_reference_frequency(loaded.pool, {}, target_date);
-    const auto sections = radar::OpportunityRadarSelector::analyze_pool(
-        loaded.pool, std::nullopt, std::nullopt, 1.5, 1.5, std::nullopt, target_date);
-    if (format == "html") {
-      scan::Closes closes;
-      for (const auto& [code, entry] : loaded.pool) {
-        if (entry.second && entry.second->has("close")) {
-          closes[code] = entry.second->tail(kSparkBars).col("close");
+  // Running out of memory is an error naming what was being done, never an abort; the
+  // loaders name the stock themselves.
+  std::string doing;
+  try {
+    if (selector == "radar") {
+      auto loaded = scan::load_pool(entries, start_date, end_date);
+      report_failures(loaded.failures);
+      summary.with_data = loaded.with_data;
+      doing = "evaluating the radar over " + std::to_string(loaded.with_data) + " stocks";
+      const std::string frequency = radar::pool_reference_frequency(loaded.pool, {}, target_date);
+      const auto sections = radar::OpportunityRadarSelector::analyze_pool(
+          loaded.pool, std::nullopt, std::nullopt, 1.5, 1.5, std::nullopt, target_date);
+      doing = "writing the results";
+      if (format == "html") {
+        scan::Closes closes;
+        for (const auto& [code, entry] : loaded.pool) {
+          if (entry.second && entry.second->has("close")) {
+            closes[code] = entry.second->tail(kSparkBars).col("close");
+          }
         }
+        output = scan::radar_html(sections, frequency, summary, closes, pool_market);
+      } else {
+        output = format == "json" ? scan::radar_json(sections, frequency, summary)
+                                  : scan::radar_text(sections, frequency, summary);
       }
-      output = scan::radar_html(sections, frequency, summary, closes, pool_market);
     } else {
-      output = format == "json" ? scan::radar_json(sections, frequency, summary)
-                                : scan::radar_text(sections, frequency, summary);
+      auto result = scan::run_selector(selector, entries, start_date, end_date);
+      report_failures(result.failures);
+      summary.with_data = result.with_data;
+      doing = "writing the results";
+      if (format == "html") {
+        output = scan::selector_html(
+            selector, result.passed, summary,
+            scan::recent_closes(result.passed, start_date, end_date, kSparkBars), pool_market);
+      } else {
+        output = format == "json" ? scan::selector_json(selector, result.passed, summary)
+                                  : scan::selector_text(selector, result.passed, summary);
+      }
     }
-  } else {
-    auto result = scan::run_selector(selector, entries, start_date, end_date);
-    report_failures(result.failures);
-    summary.with_data = result.with_data;
-    if (format == "html") {
-      output = scan::selector_html(
-          selector, result.passed, summary,
-          scan::recent_closes(result.passed, start_date, end_date, kSparkBars), pool_market);
-    } else {
-      output = format == "json" ? scan::selector_json(selector, result.passed, summary)
-                                : scan::selector_text(selector, result.passed, summary);
-    }
+  } catch (const std::bad_alloc&) {
+    if (doing.empty()) throw;
+    throw std::runtime_error("out of memory while " + doing);
   }
   if (out_file.empty()) {
     std::cout << output;
@@ -157,6 +170,8 @@ int main(int argc, char** argv) {
   int status = 1;
   try {
     status = run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "scan: error: out of memory\n";
   } catch (const std::exception& e) {
     std::cerr << "scan: error: " << e.what() << '\n';
   }

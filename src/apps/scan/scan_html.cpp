@@ -45,7 +45,8 @@ Closes recent_closes(const std::vector<Hit>& hits, const std::string& start_date
   Closes out;
   for (const auto& hit : hits) {
     try {
-      auto t = candlex::get_any_ohlc(hit.code, start_date, end_date);
+      // Read as the scan reads: the window only, nothing kept in the process-wide cache.
+      auto t = candlex::get_any_ohlc_uncached(hit.code, start_date, end_date);
       if (t.has("close")) out[hit.code] = t.tail(bars).col("close");
     } catch (const std::exception&) {
       // The row stays, without its line; the scan already reported unreadable stocks.

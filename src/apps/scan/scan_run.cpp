@@ -5,10 +5,13 @@
 #include <exception>
 #include <iostream>
 #include <memory>
+#include <new>
 #include <optional>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 
+#include "candlex/data_center.hpp"
 #include "candlex/market_data.hpp"
 #include "strategy/technical/selectors.hpp"
 
@@ -16,26 +19,50 @@ namespace scan {
 
 namespace {
 
-// fn(i) for every i in [0, n), one index at a time, on the hardware's threads.
+// fn(i) for every i in [0, n), one index at a time, on the hardware's threads, until fn
+// returns false. A thread that cannot be started (no memory left for its stack) leaves the
+// work to the others.
 template <class Fn>
 void parallel_for(std::size_t n, Fn fn) {
   if (n == 0) return;
   const unsigned workers = static_cast<unsigned>(
       std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), n));
   std::atomic<std::size_t> next{0};
+  std::atomic<bool> stop{false};
   auto run = [&] {
-    for (std::size_t i = next.fetch_add(1); i < n; i = next.fetch_add(1)) fn(i);
+    for (std::size_t i = next.fetch_add(1); i < n && !stop; i = next.fetch_add(1))
+      if (!fn(i)) stop = true;
   };
   std::vector<std::jthread> pool;
-  for (unsigned w = 1; w < workers; ++w) pool.emplace_back(run);
+  pool.reserve(workers);
+  for (unsigned w = 1; w < workers; ++w) {
+    try {
+      pool.emplace_back(run);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
   run();
 }
 
+// The error that ends a scan which ran out of memory on `code`.
+std::runtime_error out_of_memory(const std::string& doing, const std::string& code,
+                                 std::size_t done, std::size_t total) {
+  return std::runtime_error("out of memory while " + doing + " " + code + " (" +
+                            candlex::daily_file_name(code) + ", " + std::to_string(done) + " of " +
+                            std::to_string(total) + " stocks done)");
+}
+
 std::unique_ptr<zorvane::strategy::StockSelector> make_selector(const std::string& name) {
-  if (name == "combined") return std::make_unique<technical::CombinedSelector>();
-  if (name == "tf") return std::make_unique<technical::TFSelector>();
-  if (name == "brp") return std::make_unique<technical::BRPSelector>();
-  if (name == "all") return std::make_unique<technical::AllStockSelector>();
+  // Bars are read as load_pool reads them: the window only, nothing cached.
+  auto deps = technical::SelectorDeps::defaults();
+  deps.load_bars = [](const std::string& code, const std::string& start, const std::string& end) {
+    return candlex::get_any_ohlc_uncached(code, start, end);
+  };
+  if (name == "combined") return std::make_unique<technical::CombinedSelector>(deps);
+  if (name == "tf") return std::make_unique<technical::TFSelector>(deps);
+  if (name == "brp") return std::make_unique<technical::BRPSelector>(deps);
+  if (name == "all") return std::make_unique<technical::AllStockSelector>(deps);
   throw std::invalid_argument("unknown selector '" + name + "'");
 }
 
@@ -68,16 +95,26 @@ LoadedPool load_pool(const std::vector<PoolEntry>& entries, const std::string& s
                      const std::string& end_date) {
   std::vector<std::optional<candlex::BarTable>> bars(entries.size());
   std::vector<std::exception_ptr> errors(entries.size());
+  std::atomic<std::size_t> done{0}, failed_at{entries.size()};
   Progress progress("读取行情", entries.size());
+  // Only the window's rows are read, and nothing stays in the process-wide cache: the pool
+  // holds the only copy of each stock's bars.
   parallel_for(entries.size(), [&](std::size_t i) {
     try {
-      auto table = candlex::get_any_ohlc(entries[i].code, start_date, end_date);
+      auto table = candlex::get_any_ohlc_uncached(entries[i].code, start_date, end_date);
       if (!table.empty()) bars[i] = std::move(table);
+    } catch (const std::bad_alloc&) {
+      failed_at = i;
+      return false;
     } catch (...) {
       errors[i] = std::current_exception();
     }
+    ++done;
     progress.step();
+    return true;
   });
+  if (failed_at < entries.size())
+    throw out_of_memory("reading the bars of", entries[failed_at].code, done, entries.size());
 
   LoadedPool out;
   for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -94,6 +131,7 @@ LoadedPool load_pool(const std::vector<PoolEntry>& entries, const std::string& s
 SelectorRun run_selector(const std::string& selector, const std::vector<PoolEntry>& entries,
                          const std::string& start_date, const std::string& end_date) {
   auto sel = make_selector(selector);
+  std::atomic<std::size_t> done{0}, failed_at{entries.size()};
   // Only what is printed is kept: a pool of thousands would otherwise hold every bar table.
   struct Outcome {
     bool has_data = false;
@@ -112,11 +150,18 @@ SelectorRun run_selector(const std::string& selector, const std::vector<PoolEntr
                      std::get<zorvane::strategy::kIsEligible>(r),
                      std::get<zorvane::strategy::kTotalScore>(r),
                      std::move(std::get<zorvane::strategy::kStrategyType>(r))};
+    } catch (const std::bad_alloc&) {
+      failed_at = i;
+      return false;
     } catch (...) {
       errors[i] = std::current_exception();
     }
+    ++done;
     progress.step();
+    return true;
   });
+  if (failed_at < entries.size())
+    throw out_of_memory("screening", entries[failed_at].code, done, entries.size());
 
   SelectorRun out;
   for (std::size_t i = 0; i < entries.size(); ++i) {

@@ -40,7 +40,9 @@ struct LoadedPool {
   std::vector<Failure> failures;  // bars that could not be read (left out of `pool`)
 };
 
-// Daily bars of every entry over [start_date, end_date].
+// Daily bars of every entry over [start_date, end_date], read from the end of each file and
+// kept only in the pool (see candlex::get_any_ohlc_uncached). Running out of memory stops the
+// loading and throws std::runtime_error "out of memory while reading the bars of <code> ...".
 LoadedPool load_pool(const std::vector<PoolEntry>& entries, const std::string& start_date,
                      const std::string& end_date);
 
@@ -58,7 +60,9 @@ struct SelectorRun {
 };
 
 // Runs the selector "combined", "tf", "brp" or "all" over every entry (check with the given
-// window). Throws std::invalid_argument for another selector name.
+// window, bars read as load_pool reads them). Throws std::invalid_argument for another
+// selector name, std::runtime_error "out of memory while screening <code> ..." when memory
+// runs out.
 SelectorRun run_selector(const std::string& selector, const std::vector<PoolEntry>& entries,
                          const std::string& start_date, const std::string& end_date);
 

@@ -22,6 +22,10 @@ using offline::lines_of;
 using offline::tag_block;
 using utils::trim;
 
+// The length rule of the counted sections' prose.
+constexpr std::size_t kCountedMin = 200;
+constexpr std::size_t kCountedMax = 280;
+
 std::string require(std::string value, std::string_view what) {
   if (value.empty()) {
     throw std::runtime_error("offline brief writer: the prompt has no " + std::string(what));
@@ -64,8 +68,23 @@ bool fact_usable(const Fact& f) {
          f.body.find("数据不足") == std::string::npos;
 }
 
-// One key-interpretation bullet built from the fact line's own words.
-std::string interpretation(const Fact& f) {
+// The trend cell of `name`'s row in the core index table ("" when the table has no such row).
+std::string trend_of(std::string_view table, std::string_view name) {
+  const std::string head = "| **" + std::string(name) + "** |";
+  for (auto line : lines_of(table)) {
+    auto t = trim(line);
+    if (!t.starts_with(head)) continue;
+    auto end = t.rfind('|');
+    auto start = t.rfind('|', end - 1);
+    return std::string(trim(t.substr(start + 1, end - start - 1)));
+  }
+  return {};
+}
+
+// One key-interpretation bullet built from the fact line's own words. `full` adds the volume
+// ratio, the distance to EMA20 and the table's trend label; otherwise the change and the
+// EMA20 verdict only (the third and fourth index).
+std::string interpretation(const Fact& f, std::string_view trend, bool full) {
   if (f.body.find("数据错误") != std::string::npos) {
     return "> - **" + f.name + "**：数据错误，暂无可用行情。";
   }
@@ -73,12 +92,13 @@ std::string interpretation(const Fact& f) {
   auto semi = f.body.find("；");
   std::string moves = f.body.substr(0, semi);
   if (semi == std::string::npos) return "> - **" + f.name + "**：" + moves + "。";
+  if (!full) moves = moves.substr(0, moves.find("，量比"));
   std::string rest = f.body.substr(semi + std::string_view("；").size());
   auto stop = rest.find("。");
   std::string verdict = rest.substr(0, stop);
   std::string line = "> - **" + f.name + "**：" + moves + "，" + verdict;
   auto vs20 = rest.find("vs EMA20 ");
-  if (vs20 != std::string::npos) {
+  if (full && vs20 != std::string::npos) {
     auto open = rest.find("（", vs20);
     auto close = open == std::string::npos ? open : rest.find("）", open);
     if (close != std::string::npos) {
@@ -91,7 +111,39 @@ std::string interpretation(const Fact& f) {
       line += "（偏离 " + rel + "）";
     }
   }
+  if (full && !trend.empty() && trend != "数据不足") line += "，趋势" + std::string(trend);
   return line + "。";
+}
+
+// Characters as the brief's length rule counts them: code points other than white space and
+// the emoji variation selector, in text without Markdown markup.
+std::size_t visible(std::string_view text) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    auto b = static_cast<unsigned char>(text[i]);
+    std::size_t len = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+    if (b != ' ' && text.substr(i, len) != "\uFE0F") ++n;
+    i += len;
+  }
+  return n;
+}
+
+// A bullet's counted text: without "> - " and the bold markers.
+std::size_t visible_bullet(const std::string& bullet) {
+  return visible(utils::replace_all(bullet.substr(std::string_view("> - ").size()), "**", ""));
+}
+
+// What the volume of the first index says, to fill a short risk line with a fact.
+std::string volume_note(const std::vector<Fact>& facts) {
+  for (const auto& f : facts) {
+    auto ratio = fact_number(f, "量比 ");
+    if (!ratio) continue;
+    std::string text = "，" + f.name + "量比 " + utils::fixed_text(*ratio, 2);
+    if (*ratio > 1.2) return text + "、量能放大，需确认放量方向能否延续";
+    if (*ratio < 0.8) return text + "、量能萎缩，增量资金入场意愿不足";
+    return text + "、量能平稳，尚无增量资金明显入场";
+  }
+  return "，核心指数数据不全，研判以系统结论为准";
 }
 
 // Whether the first two indices diverge or show an anomaly, which brings in the others.
@@ -220,11 +272,31 @@ std::optional<std::string> offline_brief_reply(std::string_view /*system*/, std:
   }
 
   auto facts = parse_facts(facts_block);
+  const bool more = needs_more_indices(facts);
+  std::string risk_line = risk(bias);
+  // The prose of 市场研判, 核心指数动态 and 风险提示 stays within 200-280 characters: the
+  // first two bullets carry the trend label unless that runs long; a short brief gets the
+  // first index's volume reading in its risk line.
   std::vector<std::string> bullets;
-  std::size_t shown =
-      needs_more_indices(facts) ? facts.size() : std::min<std::size_t>(2, facts.size());
-  for (std::size_t i = 0; i < shown; ++i) bullets.push_back(interpretation(facts[i]));
-  if (bullets.empty()) bullets.push_back("> - 暂无核心指数数据，研判以系统结论为准。");
+  std::size_t counted = 0;
+  for (bool with_trend : {true, false}) {
+    bullets.clear();
+    for (std::size_t i = 0; i < facts.size() && (i < 2 || more); ++i) {
+      auto trend = with_trend && i < 2 ? trend_of(table_text, facts[i].name) : std::string();
+      bullets.push_back(interpretation(facts[i], trend, i < 2));
+    }
+    if (bullets.empty()) bullets.push_back("> - 暂无核心指数数据，研判以系统结论为准。");
+    counted = visible("市场氛围：" + atmosphere(bias)) + visible("策略指引：" + strategy) +
+              visible("关键解读：") + visible("⚠风险：" + risk_line);
+    for (const auto& b : bullets) counted += visible_bullet(b);
+    if (counted <= kCountedMax) break;
+  }
+  // "…，切勿逆势加仓。" -> "…，切勿逆势加仓，上证指数量比 0.85、量能萎缩，…。"
+  for (const auto& more_risk : {volume_note(facts), std::string("，仓位与节奏以策略指引为准")}) {
+    if (counted >= kCountedMin) break;
+    risk_line.insert(risk_line.size() - std::string_view("。").size(), more_risk);
+    counted += visible(more_risk);
+  }
 
   std::string out;
   out += "**▋ " + market_name + "市场研判 · " + bias + " / " + strength + "**\n";
@@ -236,7 +308,7 @@ std::optional<std::string> offline_brief_reply(std::string_view /*system*/, std:
   if (label.starts_with("A 股")) {
     out += "**▋ 情绪温度计**\n" + sentiment_sentence(raw) + "\n\n---\n\n";
   }
-  out += "**▋ 风险提示**\n⚠️ **风险**：" + risk(bias);
+  out += "**▋ 风险提示**\n⚠️ **风险**：" + risk_line;
   return out;
 }
 

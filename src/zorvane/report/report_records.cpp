@@ -32,6 +32,23 @@ rapidjson::Document parse_decision(const std::string& text) {
   return decision;
 }
 
+// The gate's check results (a JSON array as text) as a member, null when absent.
+void add_checks(rapidjson::Value& object, const std::optional<std::string>& checks,
+                utils::JsonAllocator& a) {
+  if (!checks) {
+    json_add(object, "gate_checks", rapidjson::Value(rapidjson::kNullType), a);
+    return;
+  }
+  rapidjson::Document parsed;
+  try {
+    parsed = utils::parse_json(*checks);
+  } catch (const std::exception& e) {
+    throw std::invalid_argument(std::string("gate_checks 不是有效的 JSON: ") + e.what());
+  }
+  if (!parsed.IsArray()) throw std::invalid_argument("gate_checks 必须是 JSON 数组");
+  json_add(object, "gate_checks", rapidjson::Value(parsed, a), a);
+}
+
 }  // namespace
 
 std::string message_key(const SumoraReport& report) {
@@ -53,6 +70,8 @@ std::string message_json(const SumoraReport& report, const std::string& created_
   json_add(doc, "content", std::string_view(report.content), a);
   add_optional(doc, "llm_client_type", report.llm_client_type, a);
   add_optional(doc, "llm_model", report.llm_model, a);
+  add_optional(doc, "brief_status", report.brief_status, a);
+  add_checks(doc, report.gate_checks, a);
   json_add(doc, "created_at", std::string_view(created_at), a);
   return utils::strict_json_dumps(doc);
 }
@@ -79,6 +98,8 @@ std::string message_json(const StockReport& report, const std::string& created_a
     json_add(doc, "decision", rapidjson::Value(rapidjson::kNullType), a);
   }
   add_optional(doc, "last_bar_date", report.last_bar_date, a);
+  add_optional(doc, "decision_status", report.decision_status, a);
+  add_checks(doc, report.gate_checks, a);
   json_add(doc, "created_at", std::string_view(created_at), a);
   return utils::strict_json_dumps(doc);
 }
@@ -136,7 +157,11 @@ std::string report_markdown(const StockReport& report, const std::string& create
   md += "## 投资建议总结\n\n" + std::string(utils::trim(report.summary)) + "\n";
   if (report.decision_json) {
     rapidjson::Document decision = parse_decision(*report.decision_json);
-    md += "\n## 交易决策\n\n```json\n" + utils::strict_json_dumps(decision, 2) + "\n```\n";
+    md += "\n## 交易决策\n\n";
+    if (report.decision_status == "rejected") {
+      md += "> 决策未通过可信校验（rejected），不应据此操作。\n\n";
+    }
+    md += "```json\n" + utils::strict_json_dumps(decision, 2) + "\n```\n";
   }
   return md;
 }

@@ -14,6 +14,11 @@ struct SumoraReport {
   std::string analysis_time;
   std::optional<std::string> llm_client_type;
   std::optional<std::string> llm_model;
+  // The trust gate's verdict on a freshly generated brief ("valid", "corrected", "failed"),
+  // and its check results as a JSON array; none when the brief was served from a cache that
+  // holds no such mark.
+  std::optional<std::string> brief_status = std::nullopt;
+  std::optional<std::string> gate_checks = std::nullopt;
 };
 
 // A per-stock analysis.
@@ -27,7 +32,13 @@ struct StockReport {
   std::string report;
   std::string summary;
   std::optional<std::string> decision_json;  // the decision as JSON text, or none
-  std::optional<std::string> last_bar_date;  // YYYY-MM-DD of the last bar analysed, or none
+  // "valid", "rejected" (a critical trust check failed) or "none" (no decision), and the
+  // check results as a JSON array; none when no gate ran. They sit beside the decision, never
+  // inside it.
+  std::optional<std::string> decision_status = std::nullopt;
+  std::optional<std::string> gate_checks = std::nullopt;
+  // YYYY-MM-DD of the last bar analysed, or none.
+  std::optional<std::string> last_bar_date = std::nullopt;
 };
 
 // Message keys: market-and-date and code-and-date ("A:2024-05-10", "sh.600519:2024-05-10").
@@ -35,12 +46,13 @@ std::string message_key(const SumoraReport& report);
 std::string message_key(const StockReport& report);
 
 // Message values: {"type": "sumora", "message_id", "market_type", "analysis_time", "content",
-// "llm_client_type", "llm_model", "created_at"} and {"type": "stock_report", "message_id",
-// "code", "name",
-// "market_type", "analysis_date", "llm_client_type", "llm_model", "report", "summary",
-// "decision", "last_bar_date", "created_at"}, with absent values as null and the decision
-// embedded as JSON. The text is strict JSON: a NaN or infinite number is written null. Throws
-// std::invalid_argument when decision_json is not a JSON object.
+// "llm_client_type", "llm_model", "brief_status", "gate_checks", "created_at"} and
+// {"type": "stock_report", "message_id", "code", "name", "market_type", "analysis_date",
+// "llm_client_type", "llm_model", "report", "summary", "decision", "decision_status",
+// "gate_checks", "last_bar_date", "created_at"}, with absent values as null and the decision and
+// checks embedded as JSON. The text is strict JSON: a NaN or infinite number is written null.
+// Throws std::invalid_argument when decision_json is not a JSON object or gate_checks not a JSON
+// array.
 std::string message_json(const SumoraReport& report, const std::string& created_at,
                          const std::string& message_id);
 std::string message_json(const StockReport& report, const std::string& created_at,

@@ -51,6 +51,35 @@ CREATE INDEX IF NOT EXISTS stock_reports_lookup
   ON stock_reports (code, analysis_date, llm_client_type);
 )sql";
 
+// Columns added after the first release of the schema: a database made before them gets
+// them on open, with NULL in the rows it already holds.
+struct AddedColumn {
+  std::string_view table;
+  std::string_view column;
+};
+constexpr AddedColumn kAddedColumns[] = {
+    {"sumora_reports", "brief_status"},   {"sumora_reports", "gate_checks"},
+    {"stock_reports", "decision_status"}, {"stock_reports", "gate_checks"},
+    {"stock_reports", "last_bar_date"},
+};
+
+bool has_column(SqliteDb& db, std::string_view table, std::string_view column) {
+  SqliteStatement select(db, "SELECT 1 FROM pragma_table_info(?) WHERE name = ?");
+  select.bind(1, table).bind(2, column);
+  return select.step();
+}
+
+void add_missing_columns(SqliteDb& db) {
+  // Under the write lock, so two processes opening an old database never add a column twice.
+  SqliteTransaction tx(db);
+  for (const auto& c : kAddedColumns) {
+    if (has_column(db, c.table, c.column)) continue;
+    db.exec("ALTER TABLE " + std::string(c.table) + " ADD COLUMN " + std::string(c.column) +
+            " TEXT");
+  }
+  tx.commit();
+}
+
 std::int64_t max_outbox_id(SqliteDb& db) {
   SqliteStatement st(db, "SELECT COALESCE(MAX(id), 0) FROM outbox");
   return st.step() ? st.column_int(0) : 0;
@@ -66,20 +95,6 @@ void remove_stale_temp_files_under(const std::filesystem::path& root) {
         utils::try_parse_date(entry.path().filename().string())) {
       utils::remove_stale_temp_files(entry.path());
     }
-  }
-}
-
-bool has_column(SqliteDb& db, std::string_view table, std::string_view column) {
-  SqliteStatement info(db, "SELECT 1 FROM pragma_table_info(?) WHERE name = ?");
-  info.bind(1, table).bind(2, column);
-  return info.step();
-}
-
-// Databases made by earlier versions lack the newer columns; they are added in place (NULL
-// for the rows stored before), so old report roots keep opening.
-void upgrade_schema(SqliteDb& db) {
-  if (!has_column(db, "stock_reports", "last_bar_date")) {
-    db.exec("ALTER TABLE stock_reports ADD COLUMN last_bar_date TEXT");
   }
 }
 
@@ -100,7 +115,7 @@ SqliteDb& ReportStorage::db() {
     auto db = std::make_unique<SqliteDb>(database_path());
     db->exec(kSchema);
     outbox::prepare(*db);
-    upgrade_schema(*db);
+    add_missing_columns(*db);
     db_ = std::move(db);
   }
   return *db_;
@@ -166,13 +181,16 @@ std::int64_t ReportStorage::save_sumora(const SumoraReport& report) {
       [&](SqliteDb& d, const std::string& created_at) {
         SqliteStatement insert(d,
                                "INSERT INTO sumora_reports (market_type, analysis_time, content, "
-                               "llm_client_type, llm_model, created_at) VALUES (?, ?, ?, ?, ?, ?)");
+                               "llm_client_type, llm_model, created_at, brief_status, "
+                               "gate_checks) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
         insert.bind(1, report.market_type)
             .bind(2, report.analysis_time)
             .bind(3, report.content)
             .bind(4, report.llm_client_type)
             .bind(5, report.llm_model)
             .bind(6, created_at)
+            .bind(7, report.brief_status)
+            .bind(8, report.gate_checks)
             .run();
       });
 }
@@ -196,7 +214,8 @@ std::int64_t ReportStorage::save_stock_report(const StockReport& report) {
                      d,
                      "INSERT INTO stock_reports (code, name, market_type, analysis_date, "
                      "llm_client_type, llm_model, report, summary, decision, created_at, "
-                     "last_bar_date) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                     "decision_status, gate_checks, last_bar_date) "
+                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
                  insert.bind(1, report.code)
                      .bind(2, report.name)
                      .bind(3, report.market_type)
@@ -207,7 +226,9 @@ std::int64_t ReportStorage::save_stock_report(const StockReport& report) {
                      .bind(8, report.summary)
                      .bind(9, stored_decision_json(report))
                      .bind(10, at)
-                     .bind(11, report.last_bar_date)
+                     .bind(11, report.decision_status)
+                     .bind(12, report.gate_checks)
+                     .bind(13, report.last_bar_date)
                      .run();
                });
 }

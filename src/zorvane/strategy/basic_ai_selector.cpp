@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <limits>
 #include <stdexcept>
 #include <utility>
 
@@ -184,13 +185,42 @@ std::string pct_change_text(const candlex::BarTable& daily) {
   return utils::fixed_text((last / prev - 1.0) * 100.0, 2);
 }
 
+gate::DecisionFacts decision_facts(const candlex::BarTable& daily, const std::string& code,
+                                   const std::string& analysis_time,
+                                   const std::string& pattern_info,
+                                   const std::string& market_ai_brief) {
+  gate::DecisionFacts f;
+  f.stock_code = code;
+  f.analysis_time = analysis_time;
+  f.last_close = daily.last("close");
+  f.min_rrr = gate::min_rrr_of_pattern_info(pattern_info);
+  f.brief_bias = gate::brief_bias(market_ai_brief);
+  candlex::BarTable window = daily.tail(250);
+  if (window.has("high") && window.has("low")) {
+    double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+    for (double v : window.col("low")) {
+      if (std::isfinite(v)) lo = std::min(lo, v);
+    }
+    for (double v : window.col("high")) {
+      if (std::isfinite(v)) hi = std::max(hi, v);
+    }
+    if (lo <= hi) f.low_250 = lo, f.high_250 = hi;
+    // ATR over the whole history, as the prompt's daily rows carry it.
+    candlex::BarTable d = daily;
+    candlex::technical::set_volume(d);
+    f.atr = d.last("ATR");
+  }
+  return f;
+}
+
 }  // namespace detail
 
 AIAnalysisServices AIAnalysisServices::defaults() {
   return {[] { return agent::build_client(); },
           [](const report::StockReport& r) { report::default_storage().save_stock_report(r); },
           [](const report::StockReport& r, const candlex::BarTable& daily) {
-            html::write_stock_page(report::default_storage().root(), r, daily);
+            html::write_stock_page(report::default_storage().root(), r, daily,
+                                   html::gate_verdict(r.decision_status, r.gate_checks));
           }};
 }
 
@@ -206,8 +236,9 @@ AIAnalysisResult BasicAISelector::check_async(const indicators::StockStatus& sto
                                               const std::string& selector_source,
                                               const std::string& analysis_time,
                                               const std::string& market_ai_brief) {
-  return analyze(stock_status, df, pattern_info, selector_source, analysis_time, market_ai_brief)
-      .result;
+  auto a = analyze(stock_status, df, pattern_info, selector_source, analysis_time, market_ai_brief);
+  return {a.is_buy, std::move(a.decision), std::move(a.confidence), std::move(a.summary),
+          std::move(a.report)};
 }
 
 AIAnalysis BasicAISelector::analyze(const indicators::StockStatus& stock_status,
@@ -249,7 +280,10 @@ AIAnalysis BasicAISelector::analyze(const indicators::StockStatus& stock_status,
   // The decision map, and the record form that travels with the stored report.
   std::optional<rapidjson::Document> decision = schemas::extract_decision_json(report_text);
   std::optional<std::string> decision_json;
+  // The model's own map, before anything of the run's is put into it: the gate judges that.
+  rapidjson::Document model_map;
   if (decision) {
+    model_map.CopyFrom(*decision, model_map.GetAllocator());
     out.model_stock_code = text_field(*decision, "stock_code");
     out.model_analysis_time = text_field(*decision, "analysis_time");
     // The record names the stock and day this run analysed, whatever the model wrote.
@@ -275,15 +309,37 @@ AIAnalysis BasicAISelector::analyze(const indicators::StockStatus& stock_status,
                    code, analysis_time);
   }
 
+  gate::CheckResults checks;
+  if (decision) {
+    checks = gate::run_decision_checks(
+        model_map, report_text,
+        detail::decision_facts(df, code, analysis_time, pattern_info, market_ai_brief));
+    gate::log_failures(checks, code);
+  }
+  const std::string decision_status = gate::decision_status(decision ? &checks : nullptr);
+  if (decision_status == "rejected") {
+    logger.warning("[AI 个股分析] 决策未通过关键校验，标记为 rejected | stock=%s date=%s 检查=%s",
+                   code, analysis_time, gate::first_critical_failure(checks)->name);
+  }
+
   const std::string summary_user =
       velmira::fill(velmira::SUMMARY_USER_TEMPLATE(), {{"analysis_report", report_text}});
   auto summary = ask_model(services_, kSummaryAgent, velmira::SUMMARY_SYSTEM_TEMPLATE(),
                            summary_user, "投资建议总结", code, analysis_time);
 
   out.last_bar_date = utils::iso_date(df.last_date());
-  report::StockReport record{
-      code,           name,        market,          analysis_time, analysis.client_type,
-      analysis.model, report_text, summary.content, decision_json, out.last_bar_date};
+  report::StockReport record{code,
+                             name,
+                             market,
+                             analysis_time,
+                             analysis.client_type,
+                             analysis.model,
+                             report_text,
+                             summary.content,
+                             decision_json,
+                             decision_status,
+                             decision ? std::optional(gate::results_json(checks)) : std::nullopt,
+                             out.last_bar_date};
   bool saved = false;
   try {
     services_.save_stock_report(record);
@@ -305,14 +361,19 @@ AIAnalysis BasicAISelector::analyze(const indicators::StockStatus& stock_status,
   bool buy = false;
   std::string confidence;
   if (decision) {
-    buy = is_buy(text_member(*decision, "action"));
+    buy = decision_status == "valid" && is_buy(text_member(*decision, "action"));
     confidence = text_member(*decision, "confidence");
   }
   logger.info("[AI 个股分析] 完成 | stock=%s date=%s action=%s confidence=%s", code, analysis_time,
               decision ? text_member(*decision, "action") : std::string("None"),
               confidence.empty() ? std::string("None") : confidence);
-  out.result = {buy, std::move(decision), std::move(confidence), std::move(summary.content),
-                std::move(report_text)};
+  out.is_buy = buy;
+  out.decision = std::move(decision);
+  out.confidence = std::move(confidence);
+  out.summary = std::move(summary.content);
+  out.report = std::move(report_text);
+  out.decision_status = decision_status;
+  out.checks = std::move(checks);
   return out;
 }
 

@@ -121,6 +121,8 @@ class Brief : public ::testing::Test {
 
   zv_test::TempDir dir{"sumora-brief"};
   zv_test::EnvGuard env{"ZORVANE_SUMORA_DIR", dir.str()};
+  // These fakes' replies are not briefs: pin the single model call.
+  zv_test::EnvGuard gate_mode{"ZORVANE_GATE", "report"};
   Fakes fakes;
   BriefServices services = fakes.services();
 };

@@ -58,7 +58,8 @@ TEST(OfflineBrief, FollowsTheOutputFormatAndCopiesValues) {
   EXPECT_THAT(b,
               HasSubstr("\n- **策略指引**：**空仓等待**\n\n---\n\n**▋ 核心指数动态**\n" + kTable +
                         "\n> **关键解读**：\n> - **上证指数**：涨跌幅 -0.52%，量比 0.85，"
-                        "收盘仍在 EMA20 下方（偏离 -1.64%）。\n> - **创业板指**："));
+                        "收盘仍在 EMA20 下方（偏离 -1.64%），趋势EMA5/20/60 空头。\n"
+                        "> - **创业板指**："));
   // Same direction, no anomaly: the third and fourth index stay out.
   EXPECT_THAT(b, Not(HasSubstr("> - **科创50**")));
   EXPECT_THAT(b, HasSubstr("\n\n---\n\n**▋ 情绪温度计**\n中线 W 线温度 88.0（过热(≥85)，降温），"
@@ -70,7 +71,8 @@ TEST(OfflineBrief, FollowsTheOutputFormatAndCopiesValues) {
 
 TEST(OfflineBrief, DivergenceBringsInTheOtherIndices) {
   auto b = brief_for("A", core("+0.30%"), kSentiment);
-  EXPECT_THAT(b, HasSubstr("> - **科创50**：涨跌幅 +0.40%，量比 1.10"));
+  // The first two in full, the others with their change and EMA20 verdict only.
+  EXPECT_THAT(b, HasSubstr("> - **科创50**：涨跌幅 +0.40%，收盘仍在 EMA20 下方。\n"));
   EXPECT_THAT(b, HasSubstr("> - **沪深300**：数据错误，暂无可用行情。"));
 }
 

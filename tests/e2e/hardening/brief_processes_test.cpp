@@ -39,6 +39,7 @@ class BriefProcesses : public ::testing::Test {
             {"ZORVANE_SUMORA_DIR", std::nullopt},
             {"KAFKA_BOOTSTRAP_SERVERS", std::nullopt},
             {"LLM_CLIENT_TYPE", "openai"},
+            {"ZORVANE_GATE", "report"},  // the stub's replies are not briefs: one call each
             {"OPENAI_API_KEY", "sk-hardening"},
             {"OPENAI_BASE_URL", stub.base_url()},
             {"OPENAI_MODEL", model},

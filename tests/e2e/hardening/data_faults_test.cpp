@@ -230,15 +230,19 @@ TEST_F(DataFaults, ScanSkipsBrokenFilesAndNamesEach) {
     fs::copy_file(good, daily(code));
     return daily(code);
   };
+  // The scan reads only the end of each file (its 400-day window up to kDay), so the damage
+  // is put among the last rows; damage years earlier goes unnoticed (sh.600108).
+  const auto last = file_lines(good).size();
   copy_as("sh.600101");
   reverse_rows(copy_as("sh.600102"));
   write_file(copy_as("sh.600103"), "");
   const auto cut_line = truncate_mid_row(copy_as("sh.600104"));
-  const auto dup_date = duplicate_line(copy_as("sh.600105"), 30);
-  replace_close(copy_as("sh.600106"), 40, "n/a");
+  const auto dup_date = duplicate_line(copy_as("sh.600105"), last - 60);
+  replace_close(copy_as("sh.600106"), last - 70, "n/a");
   write_file(copy_as("sh.600107"), file_lines(good)[0] + "\n");
+  replace_close(copy_as("sh.600108"), 40, "n/a");
   std::string pool;
-  for (int i = 1; i <= 7; ++i) pool += "sh.60010" + std::to_string(i) + "\n";
+  for (int i = 1; i <= 8; ++i) pool += "sh.60010" + std::to_string(i) + "\n";
   write_file(work.path() / "pool.txt", pool);
 
   auto r = program(SCAN_EXE, {"--pool", "pool.txt", "-t", kDay, "--format", "json"});
@@ -247,16 +251,18 @@ TEST_F(DataFaults, ScanSkipsBrokenFilesAndNamesEach) {
   const std::vector<std::string> expected = {
       "sh.600103 无法读取，已跳过: daily/sh.600103.csv:1: empty file, no header line",
       "sh.600104 无法读取，已跳过: daily/sh.600104.csv:" + std::to_string(cut_line) + ": ",
-      "sh.600105 无法读取，已跳过: daily/sh.600105.csv:31: duplicate date " + dup_date +
-          " (also on line 30)",
-      "sh.600106 无法读取，已跳过: daily/sh.600106.csv:40: non-numeric close price 'n/a'",
+      "sh.600105 无法读取，已跳过: daily/sh.600105.csv:" + std::to_string(last - 59) +
+          ": duplicate date " + dup_date + " (also on line " + std::to_string(last - 60) + ")",
+      "sh.600106 无法读取，已跳过: daily/sh.600106.csv:" + std::to_string(last - 70) +
+          ": non-numeric close price 'n/a'",
   };
   for (const auto& e : expected) EXPECT_THAT(r.err, HasSubstr("warning | " + e));
   EXPECT_THAT(r.err, HasSubstr("scan: 4 只股票无法读取"));
 
   auto doc = zorvane::utils::parse_json(r.out);
-  EXPECT_EQ(doc["pool_size"].GetInt(), 7);
-  EXPECT_EQ(doc["with_data"].GetInt(), 2);  // the good file and its reversed copy
+  EXPECT_EQ(doc["pool_size"].GetInt(), 8);
+  // The good file, its reversed copy and the one damaged before the window.
+  EXPECT_EQ(doc["with_data"].GetInt(), 3);
   // The reversed copy is judged exactly as the original.
   std::map<std::string, std::string> items;
   for (auto& section : doc["sections"].GetObject()) {

@@ -53,6 +53,7 @@ class ModelFaults : public ::testing::Test {
           {"ZORVANE_SUMORA_DIR", std::nullopt},
           {"KAFKA_BOOTSTRAP_SERVERS", std::nullopt},
           {"LLM_CLIENT_TYPE", "openai"},
+          {"ZORVANE_GATE", "report"},  // the stub's replies are not briefs: one call each
           {"OPENAI_API_KEY", "sk-hardening-secret"},
           {"OPENAI_BASE_URL", stub.base_url()},
           {"OPENAI_MODEL", "stub-model"},

@@ -234,7 +234,9 @@ TEST_F(Kelvo, OptionErrorsAreUsageErrors) {
 
 TEST_F(Kelvo, OfflineClientAnalysesEveryMarketWithAValidDecision) {
   for (const std::string code : {"sh.600519", "hk.00700", "us.AAPL", "510050"}) {
-    auto run = kelvo({"-s", code, "-t", kDay}, {{"LLM_CLIENT_TYPE", "offline"}});
+    // Under the gate's default: neither brief nor decision trips a check (no warning line).
+    auto run = kelvo({"-s", code, "-t", kDay},
+                     {{"LLM_CLIENT_TYPE", "offline"}, {"ZORVANE_GATE", std::nullopt}});
     ASSERT_EQ(run.status, 0) << code << "\n" << run.err;
     auto records = log_records(run.err);
     EXPECT_TRUE(has_record_starting(records, "info|## ")) << code;                // the report
@@ -247,6 +249,9 @@ TEST_F(Kelvo, OfflineClientAnalysesEveryMarketWithAValidDecision) {
     ASSERT_TRUE(m["decision"].IsObject()) << m["code"].GetString();
     EXPECT_STREQ(m["decision"]["stock_code"].GetString(), m["code"].GetString());
     EXPECT_STREQ(m["llm_client_type"].GetString(), "offline");
+    EXPECT_STREQ(m["decision_status"].GetString(), "valid");
+    ASSERT_TRUE(m["gate_checks"].IsArray());
+    EXPECT_EQ(m["gate_checks"].Size(), 7u);
   }
   EXPECT_EQ(stub.request_count(), 0u);
 }

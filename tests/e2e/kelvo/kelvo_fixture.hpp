@@ -109,6 +109,7 @@ class Kelvo : public ::testing::Test {
             {"NOTIFY_WEBHOOK_FORMAT", std::nullopt},
             {"NOTIFY_BRIEF", std::nullopt},
             {"LLM_CLIENT_TYPE", "OpenAI"},
+            {"ZORVANE_GATE", "report"},  // the stub's replies are not briefs: one call each
             {"OPENAI_API_KEY", "sk-e2e-secret"},
             {"OPENAI_BASE_URL", stub.base_url()},
             {"OPENAI_MODEL", "stub-model"},

@@ -18,6 +18,7 @@
 #include "support/env_guard.hpp"
 #include "support/temp_dir.hpp"
 #include "zorvane/market/market_blocks.hpp"
+#include "zorvane/report/report_storage.hpp"
 #include "zorvane/utils/dates.hpp"
 
 namespace {
@@ -88,6 +89,7 @@ class Tarsen : public ::testing::Test {
             {"ZORVANE_SUMORA_DIR", std::nullopt},
             {"KAFKA_BOOTSTRAP_SERVERS", std::nullopt},
             {"LLM_CLIENT_TYPE", "openai"},
+            {"ZORVANE_GATE", "report"},  // the stub's replies are not briefs: one call each
             {"OPENAI_API_KEY", "sk-e2e-secret"},
             {"OPENAI_BASE_URL", stub.base_url()},
             {"OPENAI_MODEL", "stub-model"},
@@ -303,8 +305,11 @@ TEST_F(Tarsen, RefusedDatesEndQuietlyWithStatusZero) {
 }
 
 TEST_F(Tarsen, OfflineClientCopiesTheComputedValues) {
-  auto run = tarsen({"-m", "A", "-t", kDay}, {{"LLM_CLIENT_TYPE", "offline"}});
+  // Under the gate's default: the offline brief passes, so nothing is retried or corrected.
+  auto run = tarsen({"-m", "A", "-t", kDay},
+                    {{"LLM_CLIENT_TYPE", "offline"}, {"ZORVANE_GATE", std::nullopt}});
   ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(run.err, Not(HasSubstr("[可信校验]")));
   zv_test::EnvGuard center{"CANDLEX_CENTER", center_->str()};
   auto core = sumora::_generate_core_index_table("A", kDay);
   EXPECT_THAT(run.out, HasSubstr("**▋ A 股大盘市场研判 · " + core.verdict.bias + " / " +
@@ -318,6 +323,63 @@ TEST_F(Tarsen, OfflineClientCopiesTheComputedValues) {
             "{\n  \"llm_client_type\": \"offline\",\n  \"llm_model\": \"offline\"\n}");
 }
 
+TEST_F(Tarsen, GateAsksOnceMoreThenPutsTheComputedHeadlineStrategyAndTable) {
+  const std::string wrong =
+      "**▋ A 股大盘市场研判 · 偏多 / 极强**\n- **市场氛围**：普涨。\n- **策略指引**：**满仓出击**"
+      "\n\n---\n\n**▋ 核心指数动态**\n| 指数名称 | 涨跌幅 |\n| :--- | :--- |\n| **上证指数** | "
+      "+9.99% |\n> **关键解读**：全线大涨。\n\n---\n\n**▋ 风险提示**\n⚠️ "
+      "**风险**：暂无。";
+  stub.set_default_reply(wrong);
+  auto run = tarsen({"-m", "A", "-t", kDay}, {{"ZORVANE_GATE", "Enforce"}});
+  ASSERT_EQ(run.status, 0) << run.err;
+
+  zv_test::EnvGuard center{"CANDLEX_CENTER", center_->str()};
+  const auto core = sumora::_generate_core_index_table("A", kDay);
+  const auto& v = core.verdict;
+  // The second request is the first prompt with a correction naming what differed.
+  ASSERT_EQ(stub.request_count(), 2u);
+  const auto first = stub.requests()[0].user_message().value_or("");
+  const auto second = stub.requests()[1].user_message().value_or("");
+  EXPECT_EQ(second.rfind(first, 0), 0u);
+  EXPECT_THAT(second, HasSubstr("<gate_correction>"));
+  EXPECT_THAT(second, HasSubstr("- 标题研判：应为「" + v.bias + " / " + v.strength +
+                                "」，实际「偏多 / 极强」\n"));
+  EXPECT_THAT(second, HasSubstr("- 策略指引：应为「" + v.strategy + "」，实际「满仓出击」\n"));
+
+  // Both replies failed: the computed headline, strategy line and table stand in the brief,
+  // the model's prose around them stays.
+  EXPECT_THAT(run.out, HasSubstr("**▋ A 股大盘市场研判 · " + v.bias + " / " + v.strength +
+                                 "**\n"
+                                 "- **市场氛围**：普涨。\n- **策略指引**：**" +
+                                 v.strategy + "**\n"));
+  EXPECT_THAT(run.out,
+              HasSubstr("**▋ 核心指数动态**\n" + core.table + "\n> **关键解读**：全线大涨。"));
+  EXPECT_THAT(run.out, Not(HasSubstr("+9.99%")));
+  auto logs = log_lines(run.err);
+  EXPECT_THAT(logs, ::testing::Contains(HasSubstr("warning|[可信校验] 未通过 | 对象=大盘简报 A "
+                                                  "2024-05-10 检查=brief.table 级别=critical")));
+  EXPECT_THAT(logs, ::testing::Contains(HasSubstr("已用系统计算的标题、策略指引与核心指数表替换")));
+  EXPECT_THAT(slurp(brief_file("A_2024-05-10_v4.meta.json")),
+              HasSubstr("\"gate_status\": \"corrected\""));
+  zorvane::report::ReportStorage storage(work.path() / "report");
+  auto rows = storage.outbox(false);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_THAT(rows[0].payload, HasSubstr("\"brief_status\": \"corrected\", \"gate_checks\": [{"));
+
+  // Cached like any other brief: the next run costs no model call.
+  auto again = tarsen({"-m", "A", "-t", kDay}, {{"ZORVANE_GATE", std::nullopt}});
+  EXPECT_EQ(again.status, 0);
+  EXPECT_EQ(again.out, run.out);
+  EXPECT_EQ(stub.request_count(), 2u);
+}
+
+TEST_F(Tarsen, UnknownGateSettingIsAnErrorNamingIt) {
+  auto run = tarsen({"-m", "A", "-t", kDay}, {{"ZORVANE_GATE", "strict"}});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(run.err, HasSubstr("ZORVANE_GATE 取值无效: 'strict'（可选 enforce、report）"));
+  EXPECT_EQ(stub.request_count(), 0u);
+}
+
 TEST_F(Tarsen, EightThreadsOneModelCall) {
   stub.set_default_response([] {
     auto r = zv_test::ChatStub::reply("并发简报");
@@ -329,6 +391,7 @@ TEST_F(Tarsen, EightThreadsOneModelCall) {
   zv_test::EnvGuard report{"REPORT_DIR", (work.path() / "report").string()};
   zv_test::EnvGuard sumora_dir{"ZORVANE_SUMORA_DIR", std::nullopt};
   zv_test::EnvGuard type{"LLM_CLIENT_TYPE", "openai"};
+  zv_test::EnvGuard gate_mode{"ZORVANE_GATE", "report"};
   zv_test::EnvGuard key{"OPENAI_API_KEY", "sk-e2e-secret"};
   zv_test::EnvGuard url{"OPENAI_BASE_URL", stub.base_url()};
   zv_test::EnvGuard kafka{"KAFKA_BOOTSTRAP_SERVERS", std::nullopt};

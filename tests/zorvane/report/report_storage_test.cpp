@@ -12,9 +12,9 @@
 
 #include "support/env_guard.hpp"
 #include "support/temp_dir.hpp"
-#include "zorvane/utils/atomic_file.hpp"
 #include "zorvane/report/report_root.hpp"
 #include "zorvane/report/sqlite_probe.hpp"
+#include "zorvane/utils/atomic_file.hpp"
 #include "zorvane/utils/json.hpp"
 #include "zorvane/utils/log_capture.hpp"
 
@@ -188,6 +188,75 @@ TEST(ReportStorage, DatabaseOfAnEarlierVersionOpensAndGainsTheLastBarDate) {
 }
 
 // Strict JSON consumers reject NaN and Infinity: what is stored and delivered writes null.
+
+// One text value read through a separate connection ("" for NULL or no row).
+std::string query_text(const std::filesystem::path& db_path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  EXPECT_EQ(sqlite3_open_v2(db_path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  sqlite3_stmt* st = nullptr;
+  EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  std::string out;
+  if (sqlite3_step(st) == SQLITE_ROW && sqlite3_column_text(st, 0) != nullptr) {
+    out = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+  }
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  return out;
+}
+
+TEST(ReportStorage, GateVerdictSitsBesideTheDecisionAndOlderDatabasesStillOpen) {
+  TempDir dir;
+  // A database written before the gate's columns existed, holding one report.
+  exec_sql(dir.path() / "reports.db",
+           "CREATE TABLE stock_reports (id INTEGER PRIMARY KEY AUTOINCREMENT, code TEXT NOT NULL, "
+           "name TEXT NOT NULL, market_type TEXT, analysis_date TEXT NOT NULL, llm_client_type "
+           "TEXT NOT NULL, llm_model TEXT NOT NULL, report TEXT NOT NULL, summary TEXT NOT NULL, "
+           "decision TEXT, created_at TEXT NOT NULL);"
+           "CREATE TABLE sumora_reports (id INTEGER PRIMARY KEY AUTOINCREMENT, market_type TEXT "
+           "NOT NULL, analysis_time TEXT NOT NULL, content TEXT NOT NULL, llm_client_type TEXT, "
+           "llm_model TEXT, created_at TEXT NOT NULL);"
+           "INSERT INTO stock_reports (code, name, analysis_date, llm_client_type, llm_model, "
+           "report, summary, created_at) VALUES ('sz.000001', 'x', '2024-05-09', 'offline', "
+           "'offline', 'r', 's', '2024-05-09T00:00:00Z');");
+  ReportStorage storage(dir.path());
+  EXPECT_TRUE(storage.exists("sz.000001", "2024-05-09", "offline"));
+
+  StockReport r = sample_stock();
+  r.decision_status = "rejected";
+  r.gate_checks = R"([{"name": "decision.min_rrr", "passed": false, "severity": "critical", )"
+                  R"("detail": "rrr 低于 min_rrr"}])";
+  storage.save_stock_report(r);
+  SumoraReport brief{"A", "简报", "2024-05-10", std::nullopt, std::nullopt};
+  brief.brief_status = "corrected";
+  brief.gate_checks = "[]";
+  storage.save_sumora(brief);
+
+  const auto db = dir.path() / "reports.db";
+  EXPECT_EQ(count_rows(db, "stock_reports"), 2);
+  EXPECT_EQ(query_text(db, "SELECT decision_status FROM stock_reports WHERE code = 'sh.600519'"),
+            "rejected");
+  EXPECT_EQ(query_text(db, "SELECT decision_status FROM stock_reports WHERE code = 'sz.000001'"),
+            "");  // older rows: NULL
+  EXPECT_EQ(query_text(db, "SELECT brief_status FROM sumora_reports"), "corrected");
+
+  auto msg = utils::parse_json(storage.outbox()[0].payload);
+  EXPECT_STREQ(msg["decision_status"].GetString(), "rejected");
+  ASSERT_TRUE(msg["gate_checks"].IsArray());
+  EXPECT_STREQ(msg["gate_checks"][0]["name"].GetString(), "decision.min_rrr");
+  EXPECT_FALSE(msg["decision"].HasMember("decision_status"));  // the decision stays the contract's
+  auto brief_msg = utils::parse_json(storage.outbox()[1].payload);
+  EXPECT_STREQ(brief_msg["brief_status"].GetString(), "corrected");
+  EXPECT_TRUE(brief_msg["gate_checks"].IsArray());
+  EXPECT_NE(read_file(dir.path() / "2024-05-10" / "sh.600519_offline.md")
+                .find("决策未通过可信校验（rejected），不应据此操作。"),
+            std::string::npos);
+
+  r.gate_checks = R"({"name": "not a list"})";
+  EXPECT_THROW(storage.save_stock_report(r), std::invalid_argument);
+}
+
+// Strict JSON consumers reject NaN and Infinity: what is stored and delivered writes null.
+
 TEST(ReportStorage, NonFiniteNumbersAreStoredAndDeliveredAsNull) {
   TempDir dir;
   ReportStorage storage(dir.path());

@@ -7,9 +7,11 @@
 #include <chrono>
 #include <cmath>
 #include <deque>
+#include <functional>
+#include <iostream>
 #include <map>
-#include <regex>
 #include <memory>
+#include <regex>
 #include <set>
 #include <stdexcept>
 
@@ -107,12 +109,14 @@ std::string brief_with_bias(const std::string& bias) {
          "**▋ 风险提示**\n⚠️ **风险**：警惕量能不济。";
 }
 
-// A report whose decision is a valid buy.
-std::string report_with_buy(const std::string& code) {
+// A report whose decision is a buy that passes the schema checks (and the trust checks when
+// `price` is the stock's last close).
+std::string report_with_buy(const std::string& code, const std::string& price = "10.0") {
   return "<think>先看均线</think>\n### 0. 标的信息\n结论如下。\n```json\n{\"stock_code\": \"" +
          code +
-         "\", \"stock_name\": \"示例\", \"analysis_time\": \"2024-05-10\", \"current_price\": "
-         "10.0, "
+         "\", \"stock_name\": \"示例\", \"analysis_time\": \"2024-05-10\", \"current_price\": " +
+         price +
+         ", "
          "\"direction\": \"看多\", \"action\": \"建议买入\", \"holder_action\": \"继续持有\", "
          "\"strategy_mode\": \"趋势跟随\", \"entry_price_low\": 9.8, \"entry_price_high\": 10.0, "
          "\"stop_loss\": 9.5, \"target_1\": 11.0, \"target_2\": 11.5, \"rrr\": 2.2222, "
@@ -275,7 +279,7 @@ TEST_F(Selector, TemplatesFollowTheMarketOfTheCode) {
 
 TEST_F(Selector, AcceptedDecisionIsReturnedAndStoredWithTheReport) {
   auto in = inputs("sh.600519", kDay);
-  ex->replies = {report_with_buy("sh.600519"), "  执行手册  "};
+  ex->replies = {report_with_buy("sh.600519", detail::current_price_text(in.bars)), "  执行手册  "};
   auto [is_buy, decision, confidence, summary, report] =
       BasicAISelector(scripted(ex))
           .check_async(in.status, in.bars, in.pattern_info, "混合", kDay, "b");
@@ -302,6 +306,39 @@ TEST_F(Selector, AcceptedDecisionIsReturnedAndStoredWithTheReport) {
   EXPECT_EQ(schemas::StockDecision::from_json(stored),
             schemas::StockDecision::from_json(*decision));
   EXPECT_STREQ(stored["position_pct"].GetString(), "20%");  // the record's text form
+  // The gate's verdict sits beside the decision, not in it.
+  EXPECT_EQ(r.decision_status, "valid");
+  EXPECT_THAT(r.gate_checks.value_or(""),
+              HasSubstr(R"("name": "decision.current_price", "passed": true)"));
+  EXPECT_FALSE(stored.HasMember("decision_status"));
+}
+
+TEST_F(Selector, DecisionFailingACriticalCheckIsStoredAsRejectedNeverAsABuy) {
+  auto in = inputs("sh.600519", kDay);
+  ex->replies = {report_with_buy("sh.600519", "10.0"), "执行手册"};  // an invented price
+  zorvane::utils::LogCapture logs;
+  auto a =
+      BasicAISelector(scripted(ex)).analyze(in.status, in.bars, in.pattern_info, "混合", kDay, "b");
+  EXPECT_FALSE(a.is_buy);
+  ASSERT_TRUE(a.decision.has_value());  // kept, with the report, for people to read
+  EXPECT_EQ(a.decision_status, "rejected");
+  EXPECT_EQ(gate::first_critical_failure(a.checks)->name, "decision.current_price");
+  ASSERT_EQ(ex->saved.size(), 1u);
+  EXPECT_EQ(ex->saved[0].decision_status, "rejected");
+  EXPECT_TRUE(ex->saved[0].decision_json.has_value());
+  EXPECT_EQ(logs.matching("[可信校验] 未通过 | 对象=sh.600519 检查=decision.current_price").size(),
+            1u);
+  EXPECT_EQ(logs.matching("决策未通过关键校验，标记为 rejected | stock=sh.600519 date=2024-05-10 "
+                          "检查=decision.current_price")
+                .size(),
+            1u);
+  // No decision at all: status none, no results.
+  ex->replies = {"只有文字的报告", "总结"};
+  auto none =
+      BasicAISelector(scripted(ex)).analyze(in.status, in.bars, in.pattern_info, "混合", kDay, "b");
+  EXPECT_EQ(none.decision_status, "none");
+  EXPECT_EQ(ex->saved.back().decision_status, "none");
+  EXPECT_EQ(ex->saved.back().gate_checks, std::nullopt);
 }
 
 TEST_F(Selector, ReportWithoutUsableDecisionKeepsTheReportAndANullDecision) {
@@ -345,7 +382,7 @@ TEST_F(Selector, DecisionTakesTheRunsCodeAndDateAndKeepsTheModels) {
     zorvane::utils::LogCapture logs;
     auto analysis = BasicAISelector(scripted(ex))
                         .analyze(in.status, in.bars, in.pattern_info, "混合", kDay, "b");
-    const auto& decision = std::get<1>(analysis.result);
+    const auto& decision = analysis.decision;
     ASSERT_TRUE(decision.has_value());
     EXPECT_STREQ((*decision)["stock_code"].GetString(), "sh.600519");
     EXPECT_STREQ((*decision)["analysis_time"].GetString(), "2024-05-10");
@@ -433,7 +470,7 @@ TEST_F(Selector, OfflineDecisionsPassTheSchemaAndFollowThePromptRules) {
   std::map<std::string, int> actions;
   std::set<std::string> modes;
   std::vector<StockReport> saved;
-  int runs = 0;
+  int runs = 0, false_alarms = 0;
   for (std::size_t ci = 0; ci < codes.size(); ++ci) {
     for (int step = 0; step < 10; ++step) {
       auto day =
@@ -448,6 +485,12 @@ TEST_F(Selector, OfflineDecisionsPassTheSchemaAndFollowThePromptRules) {
                            brief_with_bias(bias));
       ++runs;
       const std::string where = codes[ci] + " " + date + " " + bias;
+      // The offline writer is the gate's false-alarm test: not even a warning.
+      EXPECT_EQ(saved.back().decision_status, "valid") << where;
+      if (saved.back().gate_checks.value_or("").find("\"passed\": false") != std::string::npos) {
+        ++false_alarms;
+        ADD_FAILURE() << where << ": " << *saved.back().gate_checks;
+      }
       // extract_decision_json accepts it: enums and price chain hold.
       ASSERT_TRUE(decision.has_value()) << where << "\n" << report;
       const auto& d = *decision;
@@ -524,6 +567,7 @@ TEST_F(Selector, OfflineDecisionsPassTheSchemaAndFollowThePromptRules) {
     }
   }
   EXPECT_GE(runs, 100);
+  std::cout << "[offline decisions] runs=" << runs << " false alarms=" << false_alarms << "\n";
   // Both branches of the rules are exercised.
   EXPECT_GT(actions["观望等待"], 0);
   EXPECT_GT(runs - actions["观望等待"], 0);
@@ -558,6 +602,108 @@ TEST_F(Selector, OfflineAnalysisWaitsOnThinOrSuspiciousData) {
   EXPECT_STREQ((*std::get<1>(result))["action"].GetString(), "观望等待");
   EXPECT_EQ(std::get<2>(result), "低");
   EXPECT_THAT(std::get<4>(result), HasSubstr("疑似停牌/数据异常"));
+}
+
+// `reply` with the value of the decision JSON's `key` replaced by the raw JSON text `value`.
+std::string with_field(std::string reply, const std::string& key, const std::string& value) {
+  const std::string head = "\"" + key + "\": ";
+  auto p = reply.find(head, reply.find("```json"));
+  if (p == std::string::npos) throw std::invalid_argument("no field " + key);
+  p += head.size();
+  return reply.replace(p, reply.find_first_of(",\n", p) - p, value);
+}
+
+// `reply` with the action the 5.2 section recommends replaced.
+std::string with_text_action(std::string reply, const std::string& action) {
+  auto open = reply.find("【", reply.find("#### 5.2"));
+  auto close = reply.find("】", open);
+  return reply.replace(open + std::string("【").size(), close - open - std::string("【").size(),
+                       action);
+}
+
+TEST_F(Selector, EachDecisionMutationIsCaughtByExactlyItsCheck) {
+  struct Mutation {
+    std::string check;
+    bool buys_only;
+    std::function<std::string(const std::string&, const gate::DecisionFacts&)> apply;
+  };
+  auto f3 = [](double v) { return zorvane::utils::fixed_text(v, 3); };
+  const std::vector<Mutation> mutations{
+      {"decision.current_price", false,
+       [&](const std::string& r, const gate::DecisionFacts& f) {
+         return with_field(r, "current_price", f3(f.last_close * 1.01));
+       }},
+      {"decision.stock_code", false,
+       [](const std::string& r, const gate::DecisionFacts&) {
+         return with_field(r, "stock_code", "\"600000.SH\"");
+       }},
+      {"decision.analysis_time", false,
+       [](const std::string& r, const gate::DecisionFacts&) {
+         return with_field(r, "analysis_time", "\"2020-01-02\"");
+       }},
+      {"decision.min_rrr", true,
+       [&](const std::string& r, const gate::DecisionFacts& f) {
+         return with_field(r, "rrr", f3(*f.min_rrr - 0.2));
+       }},
+      {"decision.price_band", true,  // a far-fetched second target
+       [&](const std::string& r, const gate::DecisionFacts& f) {
+         return with_field(r, "target_2", f3(f.high_250 + 10 * f.atr));
+       }},
+      {"decision.market_sentiment", false,
+       [](const std::string& r, const gate::DecisionFacts&) {
+         const bool bullish = r.find("\"market_sentiment\": \"看多\"") != std::string::npos;
+         return with_field(r, "market_sentiment", bullish ? "\"看空\"" : "\"看多\"");
+       }},
+      {"decision.action_matches_text", false,  // the text recommends another action
+       [](const std::string& r, const gate::DecisionFacts&) {
+         const bool wait = r.find("\"action\": \"观望等待\"") != std::string::npos;
+         return with_text_action(r, wait ? "谨慎买入" : "观望等待");
+       }},
+  };
+  // Offline analyses of the sample market: a few waits and a few buys to mutate.
+  const std::vector<std::string> codes{"sh.600519", "sz.300750", "hk.00700", "us.NVDA", "510050"};
+  int buys = 0, waits = 0, tried = 0, caught = 0;
+  for (std::size_t ci = 0; ci < codes.size() && (buys < 3 || waits < 3); ++ci) {
+    for (int step = 0; step < 12 && (buys < 3 || waits < 3); ++step) {
+      const auto date = zorvane::utils::iso_date(zorvane::utils::parse_iso_date("2023-01-06") +
+                                                 std::chrono::days(31 * step + 5 * ci));
+      auto in = inputs(codes[ci], date);
+      if (in.bars.empty()) continue;
+      const std::string brief = brief_with_bias(step % 2 ? "偏多" : "偏空");
+      std::vector<StockReport> saved;
+      auto base = BasicAISelector(offline(&saved))
+                      .analyze(in.status, in.bars, in.pattern_info, "混合", date, brief);
+      ASSERT_EQ(base.decision_status, "valid") << codes[ci] << " " << date;
+      const bool buy = std::string((*base.decision)["action"].GetString()) != "观望等待";
+      if ((buy && buys >= 3) || (!buy && waits >= 3)) continue;
+      ++(buy ? buys : waits);
+      const auto facts = detail::decision_facts(in.bars, codes[ci], date, in.pattern_info, brief);
+      for (const auto& m : mutations) {
+        if (m.buys_only && !buy) continue;
+        ++tried;
+        ex->replies = {m.apply(base.report, facts), "总结"};
+        auto a = BasicAISelector(scripted(ex))
+                     .analyze(in.status, in.bars, in.pattern_info, "混合", date, brief);
+        std::vector<std::string> names;
+        for (const auto& r : a.checks) {
+          if (!r.passed) names.push_back(r.name);
+        }
+        const bool critical = m.check == "decision.current_price" ||
+                              m.check == "decision.min_rrr" ||
+                              m.check == "decision.action_matches_text";
+        if (names == std::vector<std::string>{m.check} &&
+            a.decision_status == (critical ? "rejected" : "valid")) {
+          ++caught;
+        } else {
+          ADD_FAILURE() << codes[ci] << " " << date << " " << m.check << " -> "
+                        << ::testing::PrintToString(names) << " " << a.decision_status;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(buys, 3);
+  EXPECT_EQ(waits, 3);
+  std::cout << "[decision mutations] caught " << caught << " of " << tried << "\n";
 }
 
 TEST(OfflineWriters, AnswerOnlyTheirOwnPrompts) {
