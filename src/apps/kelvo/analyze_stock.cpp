@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <tuple>
 
+#include "agent/gate/check_result.hpp"
 #include "agent/sumora/brief.hpp"
 #include "candlex/market_data.hpp"
 #include "indicators/evaluate.hpp"
@@ -92,6 +93,11 @@ StockOutcome analyze_stock(const std::string& stock_code, const std::string& ana
   outcome.save_error = std::move(analysis.save_error);
   if (const auto& decision = analysis.decision) {
     outcome.decision_json = zorvane::utils::safe_json_dumps(*decision);
+  }
+  if (analysis.decision_status == "rejected") {
+    if (const auto* failed = gate::first_critical_failure(analysis.checks)) {
+      outcome.rejected_by = failed->name;
+    }
   }
 
   // Texts go through "%s" so that a "%" in a report is printed, not interpreted.

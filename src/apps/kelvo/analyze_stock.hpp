@@ -16,6 +16,8 @@ struct StockOutcome {
   std::optional<std::string> decision_json;
   // Set when the analysis ran but its report could not be stored.
   std::optional<std::string> save_error;
+  // The first failed critical trust check when the decision was rejected.
+  std::optional<std::string> rejected_by;
 };
 
 // Skips a stock whose report (for this day and the configured model client type) is already

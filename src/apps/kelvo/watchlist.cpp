@@ -97,6 +97,8 @@ WatchlistRow row_from_outcome(const apps::PoolEntry& entry, const std::string& d
   }
   if (outcome.save_error) {
     row.status = "failed: report not stored: " + reason_of(*outcome.save_error);
+  } else if (outcome.rejected_by) {
+    row.status = "rejected: " + *outcome.rejected_by;
   } else {
     row.status = outcome.decision_json ? "ok" : "no decision";
   }
