@@ -79,12 +79,16 @@ TEST_F(Watchlist, MixedMarketsEndInOneSummaryRowEach) {
   EXPECT_THAT(rows[0], HasSubstr("111.35"));
   EXPECT_THAT(rows[0], HasSubstr("123.14"));
   EXPECT_THAT(rows[0], testing::EndsWith("ok"));
+  // The stub's one decision names sh.600519's close: for the other stocks the trust gate
+  // rejects it, and the row says which check failed.
   EXPECT_THAT(rows[1], HasSubstr("腾讯控股"));
+  EXPECT_THAT(rows[1], testing::EndsWith("rejected: decision.current_price"));
   EXPECT_THAT(rows[2], HasSubstr("us.AAPL"));
+  EXPECT_THAT(rows[2], testing::EndsWith("rejected: decision.current_price"));
   EXPECT_THAT(rows[3], HasSubstr("510050"));
   EXPECT_THAT(rows[4], testing::EndsWith("failed: no data"));
   EXPECT_THAT(rows[5], HasSubstr("failed: [AI 个股分析] LLM 调用失败"));
-  EXPECT_THAT(run.out, HasSubstr("共 6 只: ok 4, skipped 0, no decision 0, failed 2"));
+  EXPECT_THAT(run.out, HasSubstr("共 6 只: ok 1, skipped 0, no decision 0, failed 5"));
 
   // One brief per market and day (A for the shares and the fund, HK, US), not one per stock.
   EXPECT_EQ(brief_requests(), 3u);
