@@ -13,11 +13,6 @@ namespace {
 using zorvane::html::TableCell;
 using zorvane::utils::fixed_text;
 
-std::string text_of(const rapidjson::Value& v, const char* key) {
-  const auto* m = zorvane::utils::json_find(v, key);
-  return m && m->IsString() ? std::string(m->GetString(), m->GetStringLength()) : "";
-}
-
 TableCell text_cell(std::string text) {
   return {std::move(text), std::nullopt, ""};
 }

@@ -13,11 +13,6 @@ namespace {
 using zorvane::utils::fixed_text;
 using zorvane::utils::json_add;
 
-std::string text_of(const rapidjson::Value& v, const char* key) {
-  const auto* m = zorvane::utils::json_find(v, key);
-  return m && m->IsString() ? std::string(m->GetString(), m->GetStringLength()) : "";
-}
-
 double number_of(const rapidjson::Value& v, const char* key) {
   const auto* m = zorvane::utils::json_find(v, key);
   return m && m->IsNumber() ? m->GetDouble() : 0.0;
@@ -113,6 +108,11 @@ std::string selector_json(const std::string& selector, const std::vector<Hit>& p
   }
   json_add(out, "passed", std::move(list), a);
   return zorvane::utils::safe_json_dumps(out, false, 2) + "\n";
+}
+
+std::string text_of(const rapidjson::Value& v, const char* key) {
+  const auto* m = zorvane::utils::json_find(v, key);
+  return m && m->IsString() ? std::string(m->GetString(), m->GetStringLength()) : "";
 }
 
 }  // namespace scan
