@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <CLI/CLI.hpp>
 
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -31,6 +32,7 @@
 #include "candlex/fetch/tencent.hpp"
 #include "zorvane/utils/dates.hpp"
 #include "zorvane/utils/env.hpp"
+#include "zorvane/utils/file_lock.hpp"
 #include "zorvane/utils/temp_files.hpp"
 #include "zorvane/utils/text.hpp"
 
@@ -63,11 +65,23 @@ fs::path center_of(const Options& o) {
   throw BadInput("no data center: pass --center DIR or set CANDLEX_CENTER");
 }
 
-// Creates the center's layout and settles its adjustment against center.json.
-CenterConfig prepare_center(const fs::path& center, const std::string& asked, ProgressBar& bar) {
+// Creates the center's layout and takes its lock: two runs on one center would fetch every
+// code twice and the later names.csv and center.json would drop what the other run added.
+zorvane::utils::FileLock lock_center(const fs::path& center) {
   std::error_code ec;
   fs::create_directories(center / "daily", ec);
   if (ec) throw BadInput("cannot write data center " + center.string() + ": " + ec.message());
+  auto lock = zorvane::utils::FileLock::acquire(center / ".candlex-fetch.lock",
+                                                std::chrono::milliseconds(0));
+  if (!lock.locked())
+    throw std::runtime_error("another candlex-fetch is updating " + center.string() +
+                             "; wait for it to finish");
+  return lock;
+}
+
+// Settles the center's adjustment against center.json.
+CenterConfig prepare_center(const fs::path& center, const std::string& asked, ProgressBar& bar) {
+  std::error_code ec;
   // Temporary files of a run killed between writing and renaming (older than an hour).
   zorvane::utils::remove_stale_temp_files(center / "daily");
   zorvane::utils::remove_stale_temp_files(center);
@@ -127,6 +141,7 @@ int run(const Options& o) {
   const HttpOptions http_options = http_options_from_env();
   ProgressBar bar(::isatty(STDERR_FILENO) == 1);
   auto notice = [&bar](const std::string& text) { bar.note(text); };
+  const auto lock = lock_center(center);
   CenterConfig config = prepare_center(center, o.adjust, bar);
 
   HttpClient http(http_options);

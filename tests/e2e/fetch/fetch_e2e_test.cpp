@@ -199,6 +199,10 @@ TEST_F(Fetch, FailuresAreSummarisedAndAKilledRunTearsNoFile) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (changed() == 0 && child.running() && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  // A second run on the same center refuses while the first holds it.
+  auto second = fetch({"--center", center.string(), "--codes", "sh.600519"});
+  EXPECT_EQ(second.status, 1);
+  EXPECT_THAT(second.err, HasSubstr("another candlex-fetch is updating " + center.string()));
   auto killed = child.wait(std::chrono::milliseconds(0));
   EXPECT_TRUE(killed.hung);
   for (const auto& [name, old] : before)
