@@ -13,6 +13,7 @@
 #include "morvik/radar_rules.hpp"
 #include "zorvane/utils/json.hpp"
 #include "zorvane/utils/text.hpp"
+#include "zorvane/utils/worker_threads.hpp"
 
 namespace morvik {
 
@@ -47,10 +48,7 @@ void parallel_for(std::size_t n, unsigned threads, Fn fn) {
   auto run = [&] {
     for (std::size_t i = next.fetch_add(1); i < n; i = next.fetch_add(1)) fn(i);
   };
-  std::vector<std::jthread> pool;
-  pool.reserve(workers - 1);
-  for (unsigned w = 1; w < workers; ++w) pool.emplace_back(run);
-  run();
+  zorvane::utils::run_workers(workers, run);
 }
 
 enum Section { kAbnormal = 0, kOpportunity = 1, kRisk = 2, kNone = 3 };

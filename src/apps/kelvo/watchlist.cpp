@@ -1,4 +1,5 @@
 #include "apps/kelvo/watchlist.hpp"
+#include "zorvane/utils/worker_threads.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -123,10 +124,7 @@ std::vector<WatchlistRow> run_watchlist(const std::vector<apps::PoolEntry>& entr
     }
   };
   const auto threads = static_cast<std::size_t>(std::max(1, jobs));
-  std::vector<std::thread> pool;
-  for (std::size_t t = 1; t < std::min(threads, entries.size()); ++t) pool.emplace_back(worker);
-  worker();
-  for (auto& t : pool) t.join();
+  zorvane::utils::run_workers(std::min(threads, entries.size()), worker);
   return rows;
 }
 

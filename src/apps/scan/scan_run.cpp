@@ -1,4 +1,5 @@
 #include "apps/scan/scan_run.hpp"
+#include "zorvane/utils/worker_threads.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -20,8 +21,7 @@ namespace scan {
 namespace {
 
 // fn(i) for every i in [0, n), one index at a time, on the hardware's threads, until fn
-// returns false. A thread that cannot be started (no memory left for its stack) leaves the
-// work to the others.
+// returns false.
 template <class Fn>
 void parallel_for(std::size_t n, Fn fn) {
   if (n == 0) return;
@@ -33,16 +33,7 @@ void parallel_for(std::size_t n, Fn fn) {
     for (std::size_t i = next.fetch_add(1); i < n && !stop; i = next.fetch_add(1))
       if (!fn(i)) stop = true;
   };
-  std::vector<std::jthread> pool;
-  pool.reserve(workers);
-  for (unsigned w = 1; w < workers; ++w) {
-    try {
-      pool.emplace_back(run);
-    } catch (const std::system_error&) {
-      break;
-    }
-  }
-  run();
+  zorvane::utils::run_workers(workers, run);
 }
 
 // The error that ends a scan which ran out of memory on `code`.

@@ -1,4 +1,5 @@
 #include "candlex/fetch/center_update.hpp"
+#include "zorvane/utils/worker_threads.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -297,10 +298,7 @@ RunReport CenterUpdater::run(const std::vector<std::string>& codes,
     }
   };
   const int workers = std::clamp(options_.jobs, 1, 16);
-  std::vector<std::jthread> pool;
-  for (int w = 1; w < workers; ++w) pool.emplace_back(work);
-  work();
-  pool.clear();
+  zorvane::utils::run_workers(static_cast<std::size_t>(workers), work);
   return run;
 }
 
