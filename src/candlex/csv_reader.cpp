@@ -148,12 +148,32 @@ std::optional<Day> to_day(std::string_view s, DayCache& cache) {
   return cache.get(y, m, d);
 }
 
+constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                             1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+// to_day for the ten bytes at `p` when they are "YYYY-MM-DD", checked eight bytes at a time:
+// the common case, without a branch per character.
+std::optional<Day> iso_day(const char* p, DayCache& cache) {
+  std::uint64_t w;  // "YYYY-MM-", the first byte lowest
+  std::memcpy(&w, p, 8);
+  constexpr std::uint64_t kDigits = 0x00F0F000F0F0F0F0ull, kDashes = 0xFF0000FF00000000ull;
+  // A byte is a digit when its high nibble is 3 before and after adding 6; a carry out of a
+  // byte can only come from one that already failed.
+  const bool ok = (w & kDigits) == (0x3030303030303030ull & kDigits) &&
+                  ((w + 0x0606060606060606ull) & kDigits) == (0x3030303030303030ull & kDigits) &&
+                  (w & kDashes) == 0x2D00002D00000000ull &&
+                  static_cast<unsigned char>(p[8] - '0') < 10 &&
+                  static_cast<unsigned char>(p[9] - '0') < 10;
+  if (!ok) return std::nullopt;
+  auto byte = [&](int i) { return static_cast<int>((w >> (8 * i)) & 0x0F); };
+  return cache.get(byte(0) * 1000 + byte(1) * 100 + byte(2) * 10 + byte(3), byte(5) * 10 + byte(6),
+                   two(p + 8));
+}
+
 // A plain decimal ("-123.45", at most 15 digits) from `p` up to the next comma or `end`:
 // the position of that delimiter, with the value in `out`; nullptr for anything else (spaces,
 // exponents, an empty cell), which the general path reads. Same value as fast_decimal.
 const char* plain_decimal(const char* p, const char* end, double& out) {
-  static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                      1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
   const bool negative = p != end && *p == '-';
   if (negative) ++p;
   const char* const start = p;
@@ -175,6 +195,32 @@ const char* plain_decimal(const char* p, const char* end, double& out) {
   if (digits == 0 || digits > 15) return nullptr;
   double v = static_cast<double>(mantissa);
   if (dot && p - dot > 1) v /= kPow10[p - dot - 1];
+  out = negative ? -v : v;
+  return p;
+}
+
+// plain_decimal for a cell whose line goes on after `end` (a line break or a '\r' stands
+// there): the byte at `end` stops the digit runs, so they need no bounds checks.
+const char* plain_decimal_before_break(const char* p, const char* end, double& out) {
+  const bool negative = *p == '-';
+  if (negative) ++p;
+  const char* const start = p;
+  std::uint64_t mantissa = 0;
+  unsigned digit;
+  while ((digit = static_cast<unsigned char>(*p) - '0') < 10) mantissa = mantissa * 10 + digit, ++p;
+  const bool dot = *p == '.';
+  std::ptrdiff_t decimals = 0;
+  if (dot) {
+    const char* const first = ++p;
+    while ((digit = static_cast<unsigned char>(*p) - '0') < 10)
+      mantissa = mantissa * 10 + digit, ++p;
+    decimals = p - first;
+  }
+  if (p != end && *p != ',') return nullptr;
+  const auto digits = (p - start) - (dot ? 1 : 0);
+  if (digits == 0 || digits > 15) return nullptr;
+  double v = static_cast<double>(mantissa);
+  if (decimals > 0) v /= kPow10[decimals];
   out = negative ? -v : v;
   return p;
 }
@@ -400,17 +446,20 @@ ParsedBars parse_impl(std::string_view text, std::optional<std::string_view> row
   for (int f = 0; f < kFieldCount; ++f)
     if (index[f] >= 0) role[static_cast<std::size_t>(index[f])] = f;
 
-  std::vector<Day> dates;
-  std::vector<std::size_t> lines;
-  std::array<std::vector<double>, kFieldCount> cols;
-  // Exact row capacity up front: the tables may live on in the cache, so no over-allocation.
+  // One slot per remaining line, written by row index and cut to the rows kept at the end:
+  // no capacity check per cell, and a row that is not kept is simply overwritten. The
+  // capacity is exact (lines, not a doubling), as the tables may live on in the cache.
   // `pos` is one past the end when the header was the last line and had no line break.
-  const std::size_t guess = 1 + count_newlines(text.substr(std::min(pos, text.size())));
-  dates.reserve(guess);
-  lines.reserve(guess);
+  const std::size_t slots = 1 + count_newlines(text.substr(std::min(pos, text.size())));
+  std::vector<Day> dates(slots);
+  std::vector<std::size_t> lines(slots);
+  std::array<std::vector<double>, kFieldCount> cols;
+  std::array<double*, kFieldCount> cell_out{};
   for (int f = kOpen; f < kFieldCount; ++f)
-    if (index[f] >= 0) cols[f].reserve(guess);
+    if (index[f] >= 0) cols[f].resize(slots), cell_out[f] = cols[f].data();
+  std::size_t row = 0;  // rows kept so far; the row being read goes into slot `row`
 
+  const char* const limit = text.data() + text.size();
   ParsedBars out;
   std::optional<Day> previous;  // date of the previous row, kept or not
   DayCache day_cache;
@@ -434,13 +483,13 @@ ParsedBars parse_impl(std::string_view text, std::optional<std::string_view> row
         require_utf8(line, source, line_no);
         fail(source, line_no, "invalid date " + quoted_text(cell));
       }
-      dates.push_back(*day);
+      dates[row] = *day;
       return true;
     }
     const bool price = f <= kClose;
     if (cell.empty()) {
       if (price) fail(source, line_no, std::string("empty ") + kFieldNames[f] + " price");
-      cols[f].push_back(kNaN);
+      cell_out[f][row] = kNaN;
       return true;
     }
     auto v = to_number(cell);
@@ -450,12 +499,15 @@ ParsedBars parse_impl(std::string_view text, std::optional<std::string_view> row
            std::string("non-numeric ") + kFieldNames[f] + (price ? " price " : " ") +
                quoted_text(cell));
     }
-    cols[f].push_back(*v);
+    cell_out[f][row] = *v;
     return true;
   };
 
   while (next_line(line)) {
-    if (is_blank(line)) continue;
+    // A line that starts with anything but a space, a tab or '\r' is not blank.
+    const bool maybe_blank =
+        line.empty() || line.front() == ' ' || line.front() == '\t' || line.front() == '\r';
+    if (maybe_blank && is_blank(line)) continue;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     std::size_t count = 0;
     bool aligned = true;
@@ -469,11 +521,11 @@ ParsedBars parse_impl(std::string_view text, std::optional<std::string_view> row
       const int f = count < header_fields ? role[count] : -1;
       const char* c = nullptr;
       if (f > kDate) {
-        double v;
-        if ((c = plain_decimal(p, e, v))) cols[f].push_back(v);
+        double& v = cell_out[f][row];
+        c = e != limit ? plain_decimal_before_break(p, e, v) : plain_decimal(p, e, v);
       } else if (f == kDate && e - p >= 10 && (e - p == 10 || p[10] == ',')) {
-        if (auto day = to_day(std::string_view(p, 10), day_cache)) {
-          dates.push_back(*day);
+        if (auto day = iso_day(p, day_cache)) {
+          dates[row] = *day;
           c = p + 10;
         }
       }
@@ -490,11 +542,7 @@ ParsedBars parse_impl(std::string_view text, std::optional<std::string_view> row
       if (c == e) break;
       p = c + 1;
     }
-    const std::size_t row = lines.size();
     if (quoted) {
-      dates.resize(row);
-      for (int f = kOpen; f < kFieldCount; ++f)
-        if (index[f] >= 0) cols[f].resize(row);
       // Text after a closing quote is dropped by the splitter, so check the raw line.
       require_utf8(line, source, line_no);
       split_csv_line(line, fields, scratch);
@@ -512,22 +560,22 @@ ParsedBars parse_impl(std::string_view text, std::optional<std::string_view> row
            "expected at most " + std::to_string(header_fields) + " fields, found " +
                std::to_string(count));
     }
-    if (dates.size() > row) {
-      const Day day = dates[row];
-      if (!out.first_date) out.first_date = day;
-      if (previous && day < *previous) out.in_order = false;
-      previous = day;
-      if (from && day < *from) {
-        // Before the window: checked (a damaged last row must not pass) but not kept.
-        out.reaches_before = true;
-        dates.resize(row);
-        for (int f = kOpen; f < kFieldCount; ++f)
-          if (index[f] >= 0) cols[f].resize(row);
-        continue;
-      }
+    // Every required column, the date among them, was read or the row failed above.
+    const Day day = dates[row];
+    if (!out.first_date) out.first_date = day;
+    if (previous && day < *previous) out.in_order = false;
+    previous = day;
+    if (from && day < *from) {
+      // Before the window: checked (a damaged last row must not pass) but not kept.
+      out.reaches_before = true;
+      continue;
     }
-    lines.push_back(line_no);
+    lines[row++] = line_no;
   }
+  dates.resize(row);
+  lines.resize(row);
+  for (int f = kOpen; f < kFieldCount; ++f)
+    if (index[f] >= 0) cols[f].resize(row);
 
   // Sort by date (stable, so a duplicate reports the later line) unless already in order.
   if (!out.in_order) {

@@ -56,6 +56,15 @@ TEST(BarCsv, MalformedFilesNameFileAndLine) {
        "daily/sh.600519.csv:3: invalid date '2024-02-30'"},
       {head + good + "2024/01/03,10,11,9,10,100\n",
        "daily/sh.600519.csv:3: invalid date '2024/01/03'"},
+      // Cells the fast paths turn down, on a line with and without a line break after it.
+      {head + good + "2024-01-03,10,11,9,1.2.3,100\n",
+       "daily/sh.600519.csv:3: non-numeric close price '1.2.3'"},
+      {head + good + "2024-01-03,10,11,9,10,-", "daily/sh.600519.csv:3: non-numeric volume '-'"},
+      {head + good + "2024-01-03,10,11,9,10,-\n", "daily/sh.600519.csv:3: non-numeric volume '-'"},
+      {head + good + "2024-0a-03,10,11,9,10,100\n",
+       "daily/sh.600519.csv:3: invalid date '2024-0a-03'"},
+      {head + good + "2024-01-3:,10,11,9,10,100\n",
+       "daily/sh.600519.csv:3: invalid date '2024-01-3:'"},
       {head + good + "2024-01-03,10,11,9\n",
        "daily/sh.600519.csv:3: expected at least 6 fields, found 4"},
       {head + good + "2024-01-03,1,1,1,1,1\n" + good,
@@ -150,6 +159,7 @@ TEST(BarCsv, NumbersReadExactlyAsTheStandardParserReadsThem) {
     csv += iso_date(day) + ",1,1,1,1," + t + "," + t + "\n";
     day += std::chrono::days{1};
   }
+  csv.pop_back();  // the last cells end the text rather than a line
   auto table = parse_bar_csv(csv, kSource);
   ASSERT_EQ(table.size(), texts.size());
   for (std::size_t i = 0; i < texts.size(); ++i) {
