@@ -1,5 +1,6 @@
 #include "backtest/evaluation.hpp"
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <optional>
@@ -45,6 +46,19 @@ class BarCache {
   std::map<std::string, std::unique_ptr<LoadedBars>> cache_;
 };
 
+std::vector<double> span_closes(const Outcome& o, Day analysis_date, const Bars& bars) {
+  const auto first = bars.index_of(analysis_date);
+  if (!first) return {};
+  // The horizon counts from the fill for a filled buy, from the analysis date otherwise.
+  std::size_t from = *first;
+  if (o.fill_date) from = bars.index_of(*o.fill_date).value_or(from);
+  std::size_t last = from + static_cast<std::size_t>(std::max(0, o.horizon_bars));
+  if (o.exit_date) last = bars.index_of(*o.exit_date).value_or(last);
+  last = std::min(last, bars.size() - 1);
+  return {bars.close.begin() + static_cast<std::ptrdiff_t>(*first),
+          bars.close.begin() + static_cast<std::ptrdiff_t>(last) + 1};
+}
+
 }  // namespace
 
 candlex::BarTable load_all_bars(const std::string& code) {
@@ -63,7 +77,7 @@ std::vector<DecisionResult> evaluate_all(const std::vector<StoredDecision>& deci
   std::vector<DecisionResult> results;
   results.reserve(decisions.size());
   for (const auto& d : decisions) {
-    DecisionResult r{d, market_rules(d.code, d.name, d.market), {}};
+    DecisionResult r{d, market_rules(d.code, d.name, d.market), {}, {}};
     const Bars* bars = cache.get(d.code);
     const Bars* index = nullptr;
     try {
@@ -79,6 +93,7 @@ std::vector<DecisionResult> evaluate_all(const std::vector<StoredDecision>& deci
     }
     if (bars && day) {
       r.outcome = evaluate(d.plan, *day, *bars, r.rules, settings, index);
+      r.span_closes = span_closes(r.outcome, *day, *bars);
     } else {
       r.outcome.buy = is_buy_action(d.plan.action);
     }

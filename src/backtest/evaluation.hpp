@@ -16,6 +16,9 @@ struct DecisionResult {
   StoredDecision decision;
   MarketRules rules;
   Outcome outcome;
+  // Closes over the bars the outcome was judged on: from the analysis date to the exit, else
+  // to the horizon (or the last bar); empty when unmatched.
+  std::vector<double> span_closes;
 };
 
 // Every daily bar of a code (or index); empty when there are none.

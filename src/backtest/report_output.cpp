@@ -176,20 +176,6 @@ std::string csv_field(const Cell& c) {
 
 // ---- table
 
-std::string pct(double fraction) {
-  return std::isfinite(fraction) ? zorvane::utils::fixed_text(fraction * 100, 1) + "%" : "—";
-}
-std::string fixed(double v, int decimals) {
-  if (std::isinf(v) && v > 0) return "∞";
-  return std::isfinite(v) ? zorvane::utils::fixed_text(v, decimals) : "—";
-}
-std::string signed_pct(double v) {
-  if (!std::isfinite(v)) return "—";
-  std::string t = zorvane::utils::fixed_text(v, 2);
-  if (t == "-0.00") t = "0.00";
-  return (v > 0 && t != "0.00" ? "+" : "") + t + "%";
-}
-
 class TextTable {
  public:
   explicit TextTable(std::vector<std::string> header) { rows_.push_back(std::move(header)); }
@@ -228,21 +214,23 @@ std::vector<std::string> trade_row(const GroupStats& g) {
   return {g.group,
           std::to_string(g.decisions),
           std::to_string(g.filled) + "/" + std::to_string(g.buys),
-          pct(g.fill_rate),
-          pct(g.win_rate),
-          fixed(g.avg_r, 2),
-          fixed(g.median_r, 2),
-          signed_pct(g.expectancy_pct),
-          fixed(g.profit_factor, 2),
-          fixed(g.avg_days_held, 1),
-          signed_pct(g.avg_forward_pct),
-          signed_pct(g.baseline_pct),
-          signed_pct(g.index_pct),
+          fraction_text(g.fill_rate),
+          fraction_text(g.win_rate),
+          number_text(g.avg_r, 2),
+          number_text(g.median_r, 2),
+          signed_pct_text(g.expectancy_pct),
+          number_text(g.profit_factor, 2),
+          number_text(g.avg_days_held, 1),
+          signed_pct_text(g.avg_forward_pct),
+          signed_pct_text(g.baseline_pct),
+          signed_pct_text(g.index_pct),
           std::to_string(g.open),
           std::to_string(g.unmatched)};
 }
 
-void write_counts_line(std::ostream& out, const BacktestReport& r) {
+}  // namespace
+
+std::vector<std::string> count_lines(const BacktestReport& r) {
   std::size_t closed = 0, not_filled = 0, open = 0, unmatched = 0;
   for (const auto& x : r.results) {
     switch (x.outcome.status) {
@@ -260,21 +248,36 @@ void write_counts_line(std::ostream& out, const BacktestReport& r) {
         break;
     }
   }
-  out << "决策 " << r.results.size() << " 条：已结束 " << closed << "，未成交 " << not_filled
-      << "，未结 (期限未到) " << open << "，未匹配 (分析日无K线) " << unmatched << "\n";
-  out << "另计：无决策 " << r.counts.without_decision << "，信任检查剔除 " << r.counts.rejected
-      << "，决策无法读取 " << r.counts.unreadable << "，被重新分析取代 " << r.counts.superseded
-      << "\n";
-  out << "规则：入场窗口 " << r.settings.entry_window << " 根K线；持有期 ";
+  std::ostringstream decisions, others, rules;
+  decisions << "决策 " << r.results.size() << " 条：已结束 " << closed << "，未成交 " << not_filled
+            << "，未结 (期限未到) " << open << "，未匹配 (分析日无K线) " << unmatched;
+  others << "另计：无决策 " << r.counts.without_decision << "，信任检查剔除 " << r.counts.rejected
+         << "，决策无法读取 " << r.counts.unreadable << "，被重新分析取代 " << r.counts.superseded;
+  rules << "规则：入场窗口 " << r.settings.entry_window << " 根K线；持有期 ";
   if (r.settings.horizon) {
-    out << *r.settings.horizon << " 根K线";
+    rules << *r.settings.horizon << " 根K线";
   } else {
-    out << "按决策的持仓周期 (无法解析时 " << r.settings.default_horizon << " 根K线)";
+    rules << "按决策的持仓周期 (无法解析时 " << r.settings.default_horizon << " 根K线)";
   }
-  out << "；目标1减半仓，目标2或止损离场；同一根K线触及止损与目标按止损计\n";
+  rules << "；目标1减半仓，目标2或止损离场；同一根K线触及止损与目标按止损计";
+  return {decisions.str(), others.str(), rules.str()};
 }
 
-}  // namespace
+std::string fraction_text(double fraction) {
+  return std::isfinite(fraction) ? zorvane::utils::fixed_text(fraction * 100, 1) + "%" : "—";
+}
+
+std::string number_text(double v, int decimals) {
+  if (std::isinf(v) && v > 0) return "∞";
+  return std::isfinite(v) ? zorvane::utils::fixed_text(v, decimals) : "—";
+}
+
+std::string signed_pct_text(double v) {
+  if (!std::isfinite(v)) return "—";
+  std::string t = zorvane::utils::fixed_text(v, 2);
+  if (t == "-0.00") t = "0.00";
+  return (v > 0 && t != "0.00" ? "+" : "") + t + "%";
+}
 
 std::size_t display_width(std::string_view text) {
   std::size_t width = 0;
@@ -299,7 +302,7 @@ std::size_t display_width(std::string_view text) {
 
 void write_table(std::ostream& out, const BacktestReport& report, bool details) {
   const Aggregates& a = report.aggregates;
-  write_counts_line(out, report);
+  for (const auto& line : count_lines(report)) out << line << "\n";
   out << "\n";
 
   TextTable trades({"分组", "决策", "成交/可成交", "成交率", "胜率", "平均R", "中位R", "期望收益",
@@ -323,12 +326,12 @@ void write_table(std::ostream& out, const BacktestReport& report, bool details) 
   auto forward_row = [](const GroupStats& g) {
     return std::vector<std::string>{g.group,
                                     std::to_string(g.forward),
-                                    signed_pct(g.avg_forward_pct),
-                                    signed_pct(g.median_forward_pct),
+                                    signed_pct_text(g.avg_forward_pct),
+                                    signed_pct_text(g.median_forward_pct),
                                     std::to_string(g.non_buys),
-                                    pct(g.non_buy_right_rate),
-                                    signed_pct(g.baseline_pct),
-                                    signed_pct(g.index_pct)};
+                                    fraction_text(g.non_buy_right_rate),
+                                    signed_pct_text(g.baseline_pct),
+                                    signed_pct_text(g.index_pct)};
   };
   for (const auto& g : a.by_action) {
     if (!is_buy_action(g.group)) forward.add(forward_row(g));
@@ -343,7 +346,8 @@ void write_table(std::ostream& out, const BacktestReport& report, bool details) 
   } else {
     for (std::size_t i = 0; i < a.calibration.size(); ++i) {
       const auto& g = a.calibration[i];
-      out << (i ? " | " : "") << g.group << " " << pct(g.win_rate) << " (" << g.filled << " 笔)";
+      out << (i ? " | " : "") << g.group << " " << fraction_text(g.win_rate) << " (" << g.filled
+          << " 笔)";
     }
     out << "；置信度越高胜率越高：" << (a.calibration_monotonic ? "是" : "否");
   }
@@ -360,12 +364,12 @@ void write_table(std::ostream& out, const BacktestReport& report, bool details) 
     };
     rows.add(
         {r.decision.analysis_date, r.decision.code, r.decision.plan.action, r.decision.confidence,
-         std::string(status_name(o.status)), date_text(o.fill_date), fixed(o.fill_price, 3),
-         date_text(o.exit_date), fixed(o.exit_price, 3),
+         std::string(status_name(o.status)), date_text(o.fill_date), number_text(o.fill_price, 3),
+         date_text(o.exit_date), number_text(o.exit_price, 3),
          o.exit_reason == ExitReason::none ? "—" : std::string(exit_reason_name(o.exit_reason)),
-         signed_pct(o.return_pct), fixed(o.r_multiple, 2),
-         o.days_held < 0 ? "—" : std::to_string(o.days_held), signed_pct(o.forward_return_pct),
-         r.rules.limit_rule, fixed(o.scale, 4)});
+         signed_pct_text(o.return_pct), number_text(o.r_multiple, 2),
+         o.days_held < 0 ? "—" : std::to_string(o.days_held), signed_pct_text(o.forward_return_pct),
+         r.rules.limit_rule, number_text(o.scale, 4)});
   }
   rows.write(out);
 }

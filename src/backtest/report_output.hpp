@@ -31,6 +31,16 @@ void write_json(std::ostream& out, const BacktestReport& report);
 // dimension and group) under their own header.
 void write_csv(std::ostream& out, const BacktestReport& report);
 
+// The lines heading the table: decisions by status, reports left out, the rules applied.
+std::vector<std::string> count_lines(const BacktestReport& report);
+
+// Figures as the table shows them, "—" when missing: a fraction as a percentage with one
+// decimal ("55.0%"), a number with `decimals` ("∞" for plus infinity), a percentage with two
+// decimals and its sign ("+1.25%").
+std::string fraction_text(double fraction);
+std::string number_text(double v, int decimals);
+std::string signed_pct_text(double v);
+
 // Terminal columns a UTF-8 text takes (CJK and full-width forms take two).
 std::size_t display_width(std::string_view text);
 

@@ -56,6 +56,20 @@ TEST(BacktestEvaluation, BarsOncePerCodeIndexBaselineAndUnmatched) {
   EXPECT_EQ(results[3].outcome.status, backtest::Status::closed);
   EXPECT_TRUE(std::isnan(results[3].outcome.index_pct));  // no index for an unknown market
   EXPECT_EQ(results[4].outcome.status, backtest::Status::unmatched);
+  // The closes the outcome was judged on: the analysis day through the horizon (2 bars).
+  EXPECT_EQ(results[0].span_closes, (std::vector<double>{100.25, 101.25, 102.25}));
+  EXPECT_TRUE(results[2].span_closes.empty());
+}
+
+TEST(BacktestEvaluation, SpanOfAFilledBuyEndsAtItsExit) {
+  backtest::StoredDecision d = wait_on("us.AAPL", "US", "2024-03-01");
+  d.plan = {"建议买入", 100.25, 100.8, 101.2, 99, 103.9, 0, "20日"};
+  const backtest::BarLoader loader = [](const std::string&) { return rising(100, 30); };
+  const auto results = backtest::evaluate_all({d}, {}, loader);
+  ASSERT_EQ(results.size(), 1u);
+  // Filled on day 1 at its open, out at day 4's open above target 1; not the 20-bar horizon.
+  ASSERT_EQ(results[0].outcome.exit_reason, backtest::ExitReason::target_1);
+  EXPECT_EQ(results[0].span_closes, (std::vector<double>{100.25, 101.25, 102.25, 103.25, 104.25}));
 }
 
 }  // namespace

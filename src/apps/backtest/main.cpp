@@ -2,12 +2,15 @@
 // with --generate, a walk-forward run of the stock analysis at past dates first.
 //
 //   backtest [--from D] [--to D] [--market M] [--code C] [--model T] [--include-rejected]
-//            [--report-dir DIR] [--entry-window N] [--horizon N] [--format table|json|csv]
+//            [--report-dir DIR] [--entry-window N] [--horizon N]
+//            [--format table|json|csv|html] [--out FILE]
 //   backtest --generate --pool FILE --from D1 --to D2 [--every N]
 //            [--client offline|deepseek|openai|ollama] [--root DIR] [--force]
 //
-// Exit status: 0 on success; 2 for option errors; 1 when the report database cannot be read
-// or, with --generate, when any analysis failed (the table of the others is still printed).
+// Results go to standard output, or to FILE with --out; --format html (a sortable table page
+// with the headline figures) needs --out. Exit status: 0 on success; 2 for option errors; 1
+// when the report database cannot be read or, with --generate, when any analysis failed (the
+// table of the others is still printed).
 
 #include <CLI/CLI.hpp>
 
@@ -16,6 +19,7 @@
 #include <iostream>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -26,9 +30,12 @@
 #include "backtest/aggregates.hpp"
 #include "backtest/decision_source.hpp"
 #include "backtest/evaluation.hpp"
+#include "backtest/report_html.hpp"
 #include "backtest/report_output.hpp"
 #include "backtest/walk_forward.hpp"
+#include "zorvane/report/html/report_pages.hpp"
 #include "zorvane/report/report_root.hpp"
+#include "zorvane/utils/atomic_file.hpp"
 #include "zorvane/utils/dates.hpp"
 #include "zorvane/utils/logger.hpp"
 
@@ -41,6 +48,7 @@ struct Options {
   backtest::EvalSettings settings;
   std::optional<std::string> report_dir;
   std::string format = "table";
+  std::optional<std::string> out;
   bool details = false;
   bool generate = false;
   std::optional<std::string> pool;
@@ -59,6 +67,7 @@ void check_options(const Options& o) {
     throw std::invalid_argument("--generate 需要 --pool、--from 与 --to");
   }
   if (!o.generate && o.pool) throw std::invalid_argument("--pool 只能与 --generate 一起使用");
+  if (o.format == "html" && !o.out) throw std::invalid_argument("--format html 需要 --out FILE");
 }
 
 int evaluate_and_print(const Options& o, const fs::path& root,
@@ -74,15 +83,28 @@ int evaluate_and_print(const Options& o, const fs::path& root,
   loaded.decisions.clear();
   report.counts = std::move(loaded);
   report.aggregates = backtest::aggregate(report.results);
+  std::ostringstream text;
   if (o.format == "json") {
-    backtest::write_json(std::cout, report);
+    backtest::write_json(text, report);
   } else if (o.format == "csv") {
-    backtest::write_csv(std::cout, report);
+    backtest::write_csv(text, report);
+  } else if (o.format == "html") {
+    text << backtest::report_html(report);
   } else {
-    std::cout << "报告目录: " << root.string() << "\n";
-    backtest::write_table(std::cout, report, o.details);
+    text << "报告目录: " << root.string() << "\n";
+    backtest::write_table(text, report, o.details);
   }
-  std::cout.flush();
+  if (o.out) {
+    if (o.format == "html") {
+      zorvane::html::write_page_file(*o.out, text.str());
+    } else {
+      zorvane::utils::write_file_atomic(*o.out, text.str());
+    }
+    std::cerr << "backtest: 结果已写入 " << *o.out << "\n";
+  } else {
+    std::cout << text.str();
+    std::cout.flush();
+  }
   return 0;
 }
 
@@ -106,8 +128,12 @@ int run(int argc, char** argv) {
   app.add_option("--default-horizon", o.settings.default_horizon,
                  "持仓周期无法解析时的持有期 (K线数，默认 20)")
       ->check(CLI::PositiveNumber);
-  app.add_option("--format", o.format, "输出格式: table (默认)、json、csv")
-      ->check(CLI::IsMember({"table", "json", "csv"}));
+  app.add_option("--format", o.format,
+                 "输出格式: table (默认)、json、csv、html (可排序的表格页面，需 --out)")
+      ->check(CLI::IsMember({"table", "json", "csv", "html"}));
+  app.add_option(
+      "--out", o.out,
+      "结果写入文件而不是标准输出；写进报告目录 (或其日期文件夹) 的 html 页面列入索引页");
   app.add_flag("--details", o.details, "表格输出附上每条决策");
   app.add_flag("--generate", o.generate, "先在 --from 至 --to 的历史日期上生成分析，再回测");
   app.add_option("--pool", o.pool, "生成用的股票池文件 (每行一个代码)");

@@ -2,7 +2,12 @@
 //
 //   kelvo -s sh.600519 [-t YYYY-MM-DD] [--force]
 //   kelvo -s sh.600519,hk.00700,us.AAPL | --watchlist FILE [-t YYYY-MM-DD] [--force]
-//         [--jobs N] [--format text|json]
+//         [--jobs N] [--format text|json|html]
+//
+// A watchlist run also writes its summary as a table page beside the reports
+// (<report root>/<date>/watchlist_<HHMMSS>.html, listed by the index); with --format html
+// standard output carries only that page's path. A page that cannot be written is a warning
+// (and --format html then prints the text summary).
 //
 // Exit status: 0 on success, for a skipped or data-less single stock and when the date is
 // refused (future or malformed, logged); 2 for option errors and an unusable watchlist; 1 when
@@ -14,8 +19,10 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -26,9 +33,11 @@
 #include "apps/kelvo/analyze_stock.hpp"
 #include "apps/kelvo/progress_bar.hpp"
 #include "apps/kelvo/watchlist.hpp"
+#include "apps/kelvo/watchlist_page.hpp"
 #include "apps/kelvo/watchlist_summary.hpp"
 #include "candlex/codes.hpp"
 #include "candlex/market_data.hpp"
+#include "zorvane/agent/client_builder.hpp"
 #include "zorvane/market/market_dates.hpp"
 #include "zorvane/market/market_type.hpp"
 #include "zorvane/report/notify/webhook_sink.hpp"
@@ -109,9 +118,27 @@ int run_single(std::string stock_code, std::string analysis_time, bool force) {
   return 0;
 }
 
+// The run's summary page; nullopt (after a warning) when it could not be written, as the
+// stored reports are what the run is for.
+std::optional<std::filesystem::path> write_summary_page(
+    const std::vector<kelvo::WatchlistRow>& rows, const std::string& analysis_time,
+    std::time_t started) {
+  try {
+    const auto path =
+        kelvo::write_watchlist_page(zorvane::report::default_storage().root(), rows, analysis_time,
+                                    zorvane::agent::configured_client_type(), started);
+    logger.info("自选股汇总页面: %s", path.string());
+    return path;
+  } catch (const std::exception& e) {
+    logger.warning("自选股汇总页面未能写入: %s", e.what());
+    return std::nullopt;
+  }
+}
+
 int run_watchlist(std::vector<apps::PoolEntry> entries, const std::string& analysis_time,
                   bool force, int jobs, const std::string& format) {
   if (!date_accepted(analysis_time)) return 0;
+  const std::time_t started = std::time(nullptr);
   for (auto& e : entries) {
     if (!e.name.empty()) continue;
     try {
@@ -134,8 +161,15 @@ int run_watchlist(std::vector<apps::PoolEntry> entries, const std::string& analy
         [&bar](std::size_t done, std::size_t failed) { bar.update(done, failed); });
   }
 
-  std::cout << (format == "json" ? kelvo::summary_json(rows, analysis_time, "", true) + "\n"
-                                 : kelvo::summary_text(rows, analysis_time));
+  const auto page = write_summary_page(rows, analysis_time, started);
+  if (format == "json") {
+    std::cout << kelvo::summary_json(rows, analysis_time, "", true) << "\n";
+  } else if (format == "html" && page) {
+    std::cout << page->string() << "\n";
+  } else {
+    std::cout << kelvo::summary_text(rows, analysis_time);
+    if (page) std::cout << "汇总页面: " << page->string() << "\n";
+  }
   std::cout.flush();
 
   auto& storage = zorvane::report::default_storage();
@@ -180,8 +214,10 @@ int run(int argc, char** argv) {
                  "股票K线的日期，格式：YYYY-MM-DD (默认: 今天)");
   app.add_flag("--force", force, "强制重新分析，即使报告已存在");
   app.add_option("--jobs", jobs, "自选股同时分析的只数 (默认: 4)")->check(CLI::Range(1, 64));
-  app.add_option("--format", format, "自选股汇总格式：text（默认）/ json")
-      ->check(CLI::IsMember({"text", "json"}));
+  app.add_option("--format", format,
+                 "自选股汇总格式：text（默认，附汇总页面路径）/ json / html（只输出汇总页面的路径；"
+                 "页面总会写在报告目录的日期文件夹下）")
+      ->check(CLI::IsMember({"text", "json", "html"}));
   if (auto status = apps::parse_command_line(app, argc, argv)) return *status;
   if (code_opt->count() == 0 && list_opt->count() == 0) {
     return usage_error("-s,--stock_code or --watchlist is required");

@@ -60,12 +60,10 @@ void add_optional(rapidjson::Value& o, const char* key, const std::optional<doub
   }
 }
 
-struct Counts {
-  long long ok = 0, skipped = 0, no_decision = 0, failed = 0;
-};
+}  // namespace
 
-Counts count(const std::vector<WatchlistRow>& rows) {
-  Counts c;
+SummaryCounts summary_counts(const std::vector<WatchlistRow>& rows) {
+  SummaryCounts c;
   for (const auto& r : rows) {
     if (r.status == "ok") {
       ++c.ok;
@@ -79,8 +77,6 @@ Counts count(const std::vector<WatchlistRow>& rows) {
   }
   return c;
 }
-
-}  // namespace
 
 std::string summary_text(const std::vector<WatchlistRow>& rows, const std::string& analysis_time) {
   using Line = std::array<std::string, 8>;
@@ -103,7 +99,7 @@ std::string summary_text(const std::vector<WatchlistRow>& rows, const std::strin
     }
     out += line + "\n";
   }
-  const Counts n = count(rows);
+  const SummaryCounts n = summary_counts(rows);
   out += "共 " + std::to_string(rows.size()) + " 只: ok " + std::to_string(n.ok) + ", skipped " +
          std::to_string(n.skipped) + ", no decision " + std::to_string(n.no_decision) +
          ", failed " + std::to_string(n.failed) + "\n";
@@ -115,7 +111,7 @@ std::string summary_json(const std::vector<WatchlistRow>& rows, const std::strin
                          const std::string& message_id) {
   rapidjson::Document doc(rapidjson::kObjectType);
   auto& a = doc.GetAllocator();
-  const Counts n = count(rows);
+  const SummaryCounts n = summary_counts(rows);
   json_add(doc, "type", "watchlist_summary", a);
   if (!message_id.empty()) json_add(doc, "message_id", std::string_view(message_id), a);
   json_add(doc, "analysis_time", std::string_view(analysis_time), a);

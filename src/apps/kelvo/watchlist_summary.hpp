@@ -8,6 +8,12 @@
 
 namespace kelvo {
 
+// Rows by status: "ok", "skipped", "no decision", and the others (failed or rejected).
+struct SummaryCounts {
+  long long ok = 0, skipped = 0, no_decision = 0, failed = 0;
+};
+SummaryCounts summary_counts(const std::vector<WatchlistRow>& rows);
+
 // A table with one line per row (code, name, action, confidence, entry range, stop-loss,
 // first target, status), columns aligned by display width, then a count line.
 std::string summary_text(const std::vector<WatchlistRow>& rows, const std::string& analysis_time);

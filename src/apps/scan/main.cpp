@@ -28,6 +28,7 @@
 #include "apps/scan/scan_pool.hpp"
 #include "apps/scan/scan_run.hpp"
 #include "strategy/radar/opportunity_radar_selector.hpp"
+#include "zorvane/report/html/report_pages.hpp"
 #include "zorvane/utils/atomic_file.hpp"
 #include "zorvane/utils/dates.hpp"
 #include "zorvane/utils/logger.hpp"
@@ -158,7 +159,11 @@ int run(int argc, char** argv) {
     std::cout << output;
     std::cout.flush();
   } else {
-    zorvane::utils::write_file_atomic(out_file, output);
+    if (format == "html") {
+      zorvane::html::write_page_file(out_file, output);  // listed when written into a report root
+    } else {
+      zorvane::utils::write_file_atomic(out_file, output);
+    }
     std::cerr << "scan: 结果已写入 " << out_file << '\n';
   }
   return 0;

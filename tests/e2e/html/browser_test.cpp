@@ -1,7 +1,8 @@
 // The report pages in headless Chromium: pages made by the real programs (kelvo with the
-// offline model client, scan) are loaded from disk and through zorvane-serve; each must load
-// without a console message, draw the expected candles and level lines, and render a
-// screenshot that is not blank. Screenshots are kept in <build>/browser-screenshots/.
+// offline model client, a kelvo watchlist run, scan, backtest) are loaded from disk and through
+// zorvane-serve; each must load without a console message, draw the expected candles, level
+// lines or table rows, and render a screenshot that is not blank. Screenshots are kept in
+// <build>/browser-screenshots/.
 //
 // Skips, saying why, where Chromium is not installed (scripts/install-deps installs it).
 
@@ -157,6 +158,19 @@ class ReportPagesInBrowser : public ::testing::Test {
       auto r = support::run(KELVO_EXE, {"-s", code, "-t", kDay}, env, work_->path());
       ASSERT_EQ(r.status, 0) << code << "\n" << r.err;
     }
+    // A watchlist run of the same two stocks (analysed again, so each row has a decision);
+    // with --format html it prints its summary page's path.
+    auto w = support::run(KELVO_EXE,
+                          {"-s", "sh.600519,us.AAPL", "-t", kDay, "--force", "--format", "html"},
+                          env, work_->path());
+    ASSERT_EQ(w.status, 0) << w.err;
+    watchlist_ = fs::path(w.out.substr(0, w.out.find('\n'))).lexically_relative(root_).string();
+    ASSERT_EQ(watchlist_.rfind(kDay + "/watchlist_", 0), 0u) << w.out;
+    auto b = support::run(BACKTEST_EXE,
+                          {"--report-dir", root_.string(), "--format", "html", "--out",
+                           (root_ / "backtest.html").string()},
+                          env, work_->path());
+    ASSERT_EQ(b.status, 0) << b.err;
     auto s = support::run(SCAN_EXE,
                           {"--market", "A", "-t", kDay, "--format", "html", "--out",
                            (root_ / "scan-A.html").string()},
@@ -192,12 +206,14 @@ class ReportPagesInBrowser : public ::testing::Test {
 
   static zv_test::TempDir* work_;
   static fs::path root_;
+  static std::string watchlist_;  // the summary page, relative to the root
   static int port_;
   static support::Child* server_;
 };
 
 zv_test::TempDir* ReportPagesInBrowser::work_ = nullptr;
 fs::path ReportPagesInBrowser::root_;
+std::string ReportPagesInBrowser::watchlist_;
 int ReportPagesInBrowser::port_ = 0;
 support::Child* ReportPagesInBrowser::server_ = nullptr;
 
@@ -243,33 +259,46 @@ void check_brief_page(const Load& disk, const Load& http) {
   }
 }
 
-// The table sorted by the address fragment (column 5, the score, descending) on load.
-void check_scan_page(const Load& disk, const Load& http) {
+// A table page sorted on load by its address fragment (#sort=<column>-<dir>, the column
+// counted as the page counts it, the sparkline's included): the script ran, and the rows
+// stand in the order of that column's numbers. Every row has a sparkline. Returns the rows.
+std::size_t check_sorted_table(const Load& disk, const Load& http, const std::string& what,
+                               std::size_t column, bool descending) {
+  std::size_t rows = 0;
   for (const auto* l : {&disk, &http}) {
-    expect_clean(*l, "scan");
-    const auto rows = count(l->dom, "<tr>");
-    EXPECT_GT(rows, 1u);
-    EXPECT_EQ(count(l->dom, "class=\"spark\""), 2 * (rows - 1));  // a cell and a line per row
-    EXPECT_NE(l->dom.find("aria-sort=\"descending\""), std::string::npos);  // the script ran
-    std::vector<double> scores;
-    const std::regex score(R"re(<tr>(?:<td[^>]*>.*?</td>){5}<td data-v="([^"]+)")re");
-    for (std::sregex_iterator it(l->dom.begin(), l->dom.end(), score), end; it != end; ++it) {
-      scores.push_back(std::stod((*it)[1]));
+    expect_clean(*l, what);
+    rows = count(l->dom, "<tr>") - 1;
+    EXPECT_GT(rows, 0u) << what;
+    EXPECT_EQ(count(l->dom, "class=\"spark\""), 2 * rows) << what;  // a cell and a line per row
+    EXPECT_NE(l->dom.find(descending ? "aria-sort=\"descending\"" : "aria-sort=\"ascending\""),
+              std::string::npos)
+        << what;  // the script ran
+    std::vector<double> values;
+    const std::regex value("<tr>(?:<td[^>]*>.*?</td>){" + std::to_string(column) +
+                           "}<td data-v=\"([^\"]+)\"");
+    for (std::sregex_iterator it(l->dom.begin(), l->dom.end(), value), end; it != end; ++it) {
+      values.push_back(std::stod((*it)[1]));
     }
-    EXPECT_EQ(scores.size(), rows - 1);
-    EXPECT_TRUE(std::is_sorted(scores.rbegin(), scores.rend()));
+    EXPECT_EQ(values.size(), rows) << what;
+    if (descending) std::reverse(values.begin(), values.end());
+    EXPECT_TRUE(std::is_sorted(values.begin(), values.end())) << what;
   }
+  return rows;
 }
 
-// Links to every page, newest first, with badges.
-void check_index_page(const Load& disk, const Load& http) {
+// Links to every page, newest first, with badges; the table pages written into the root
+// after the day's pages.
+void check_index_page(const Load& disk, const Load& http, const std::string& watchlist) {
   for (const auto* l : {&disk, &http}) {
     expect_clean(*l, "index");
-    for (auto link : {"2024-05-10/sh.600519_offline.html", "2024-05-10/us.AAPL_offline.html",
-                      "2024-05-10/brief-A.html", "2024-05-10/brief-US.html"}) {
-      EXPECT_NE(l->dom.find(std::string("href=\"") + link + "\""), std::string::npos) << link;
+    for (const std::string link :
+         {"2024-05-10/sh.600519_offline.html", "2024-05-10/us.AAPL_offline.html",
+          "2024-05-10/brief-A.html", "2024-05-10/brief-US.html", watchlist.c_str(), "scan-A.html",
+          "backtest.html"}) {
+      EXPECT_NE(l->dom.find("href=\"" + link + "\""), std::string::npos) << link;
     }
-    EXPECT_EQ(count(l->dom, "class=\"badge "), 4u);
+    EXPECT_EQ(count(l->dom, "class=\"badge "), 7u);
+    EXPECT_LT(l->dom.find(watchlist), l->dom.find("其他表格"));
   }
 }
 
@@ -282,6 +311,8 @@ TEST_F(ReportPagesInBrowser, EveryKindOfPageFromDiskAndOverHttp) {
   auto us = both(kDay + "/us.AAPL_offline.html", "us.AAPL");
   auto brief = both(kDay + "/brief-A.html", "brief-A");
   auto scan = both("scan-A.html", "scan-A", "#sort=5-desc");
+  auto watchlist = both(watchlist_, "watchlist", "#sort=6-desc");     // by stop-loss
+  auto backtest = both("backtest.html", "backtest", "#sort=13-asc");  // by forward return
   auto index = both("index.html", "index");
   {
     SCOPED_TRACE("stock page, A share");
@@ -297,11 +328,26 @@ TEST_F(ReportPagesInBrowser, EveryKindOfPageFromDiskAndOverHttp) {
   }
   {
     SCOPED_TRACE("scan table page");
-    check_scan_page(scan.first.get(), scan.second.get());
+    EXPECT_GT(check_sorted_table(scan.first.get(), scan.second.get(), "scan", 5, true), 1u);
+  }
+  {
+    SCOPED_TRACE("watchlist page");
+    const Load disk = watchlist.first.get();
+    EXPECT_EQ(check_sorted_table(disk, watchlist.second.get(), "watchlist", 6, true), 2u);
+    for (auto code : {"sh.600519", "us.AAPL"}) {  // the stocks' pages, beside the summary
+      const std::string link = std::string("<a href=\"") + code + "_offline.html\">" + code;
+      EXPECT_NE(disk.dom.find(link), std::string::npos) << link;
+    }
+  }
+  {
+    SCOPED_TRACE("backtest page");
+    const Load disk = backtest.first.get();
+    EXPECT_EQ(check_sorted_table(disk, backtest.second.get(), "backtest", 13, false), 2u);
+    EXPECT_NE(disk.dom.find("<ul class=\"summary\"><li>决策 2 条"), std::string::npos);
   }
   {
     SCOPED_TRACE("index page");
-    check_index_page(index.first.get(), index.second.get());
+    check_index_page(index.first.get(), index.second.get(), watchlist_);
   }
 }
 

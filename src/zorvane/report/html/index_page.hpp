@@ -1,6 +1,7 @@
 #pragma once
 // The index of the report root: every report page under <root>/<YYYY-MM-DD>/, newest day
-// first, with the decision's action as a badge.
+// first, with the decision's action (or the page's kind) as a badge; then the table pages
+// written straight into the root (a scan or backtest written there with --out).
 
 #include <filesystem>
 #include <string>

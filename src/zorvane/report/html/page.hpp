@@ -11,7 +11,8 @@
 namespace zorvane::html {
 
 // What the index shows of a page. Keys: "kind" ("stock", "brief", "table"), "title", "date",
-// and for stock pages "code", "name", "market", "client", "action", "status".
+// for stock pages "code", "name", "market", "client", "action", "status", and for table pages
+// an optional "label" (the index's badge).
 using PageMeta = std::map<std::string, std::string>;
 
 // A whole page. `script` (our own code, never model text) is placed inline at the end of the

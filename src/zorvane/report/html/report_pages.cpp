@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <stdexcept>
 
-#include "zorvane/utils/atomic_file.hpp"
 #include "zorvane/report/html/index_page.hpp"
 #include "zorvane/report/html/page.hpp"
+#include "zorvane/utils/atomic_file.hpp"
 #include "zorvane/utils/dates.hpp"
 #include "zorvane/utils/text.hpp"
 
@@ -19,12 +19,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr const char* kIndexLock = ".index.lock";
+
 // Holds an exclusive lock on <root>/.index.lock while the index is rebuilt.
 class IndexLock {
  public:
   explicit IndexLock(const fs::path& root) {
     fs::create_directories(root);
-    const fs::path path = root / ".index.lock";
+    const fs::path path = root / kIndexLock;
     fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd_ < 0) throw std::runtime_error("无法打开索引锁文件: " + path.string());
     while (::flock(fd_, LOCK_EX) != 0) {
@@ -95,6 +97,19 @@ fs::path write_index_page(const fs::path& root) {
   const fs::path path = root / "index.html";
   utils::write_file_atomic(path, index_page_html(root));
   return path;
+}
+
+void write_page_file(const fs::path& path, const std::string& html) {
+  utils::write_file_atomic(path, html);
+  const fs::path dir = fs::absolute(path).parent_path();
+  std::error_code ec;
+  if (fs::exists(dir / kIndexLock, ec)) {
+    write_index_page(dir);
+  } else if (const std::string day = dir.filename().string();
+             day.size() == 10 && utils::try_parse_date(day) &&
+             fs::exists(dir.parent_path() / kIndexLock, ec)) {
+    write_index_page(dir.parent_path());
+  }
 }
 
 }  // namespace zorvane::html

@@ -43,4 +43,10 @@ bool brief_page_current(const std::filesystem::path& root, const report::SumoraR
 // Rebuilds <root>/index.html from the pages now under the root; returns its path.
 std::filesystem::path write_index_page(const std::filesystem::path& root);
 
+// Writes a page to `path` atomically. When the page lands in a report root or in one of its
+// day folders (a folder where the index has been written, known by its lock file), that
+// index is rebuilt so it links the page. Throws std::runtime_error when a file cannot be
+// written.
+void write_page_file(const std::filesystem::path& path, const std::string& html);
+
 }  // namespace zorvane::html

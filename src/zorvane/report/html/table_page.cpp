@@ -37,7 +37,13 @@ std::string table_page_html(const TablePage& page, const ChartColors& colors) {
 
   std::string body = "<header><h1>" + escape(page.title) + "</h1>";
   if (!page.subtitle.empty()) body += "<div class=\"sub\">" + escape(page.subtitle) + "</div>";
-  body += "</header>\n<table id=\"t\"><thead><tr>";
+  body += "</header>\n";
+  if (!page.summary.empty()) {
+    body += "<ul class=\"summary\">";
+    for (const auto& line : page.summary) body += "<li>" + escape(line) + "</li>";
+    body += "</ul>\n";
+  }
+  body += "<table id=\"t\"><thead><tr>";
   const std::string spark_head = "<th>" + escape(page.spark_title) + "</th>";
   for (std::size_t k = 0; k < page.columns.size(); ++k) {
     if (any_spark && k == page.spark_at) body += spark_head;
@@ -67,7 +73,9 @@ std::string table_page_html(const TablePage& page, const ChartColors& colors) {
   }
   body += "</tbody></table>\n";
   if (page.rows.empty()) body += "<p class=\"sub\">没有记录</p>";
-  return page_html({{"kind", "table"}, {"title", page.title}}, body, kSortScript);
+  PageMeta meta{{"kind", "table"}, {"title", page.title}};
+  if (!page.label.empty()) meta["label"] = page.label;
+  return page_html(meta, body, kSortScript);
 }
 
 }  // namespace zorvane::html

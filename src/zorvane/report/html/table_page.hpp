@@ -25,6 +25,10 @@ struct TableRow {
 struct TablePage {
   std::string title;
   std::string subtitle;
+  // Headline lines shown above the table (a backtest's aggregates); none when empty.
+  std::vector<std::string> summary;
+  // The index's badge for the page ("自选股", "回测"); the index says "表格" when empty.
+  std::string label;
   std::vector<std::string> columns;
   std::vector<TableRow> rows;
   std::string spark_title = "走势";

@@ -133,6 +133,48 @@ TEST(HtmlPage, TablePageSortsWithItsOwnScriptAndDrawsSparklines) {
   EXPECT_NE(page.find("<td>—</td>"), std::string::npos);  // NaN is no sort key
   EXPECT_NE(page.find("href=\"x/&lt;a&gt;.html\""), std::string::npos);
   EXPECT_NE(page.find("script-src 'unsafe-inline'"), std::string::npos);
+  EXPECT_EQ(page.find("class=\"summary\""), std::string::npos);
+  EXPECT_EQ(page.find("zv-label"), std::string::npos);
+
+  t.summary = {"胜率 <50%>", "期望 +1%"};
+  page = table_page_html(t, chart_colors("A", "auto"));
+  EXPECT_NE(page.find("<ul class=\"summary\"><li>胜率 &lt;50%&gt;</li><li>期望 +1%</li></ul>"),
+            std::string::npos);
+}
+
+TEST(HtmlPage, TablePagesWrittenIntoAReportRootAreListed) {
+  zv_test::TempDir root("zv-html");
+  write_stock_page(root.path(), html_test::report(), html_test::bars(30));  // 2024-06-28
+  TablePage backtest;
+  backtest.title = "回测";
+  backtest.label = "回测";
+  write_page_file(root / "backtest.html", table_page_html(backtest, chart_colors("A", "auto")));
+  TablePage scan;
+  scan.title = "机会雷达";
+  write_page_file(root / "2024-06-28/scan.html", table_page_html(scan, chart_colors("A", "auto")));
+  // Elsewhere nothing is indexed.
+  zv_test::TempDir other("zv-html");
+  write_page_file(other / "backtest.html", table_page_html(backtest, chart_colors("A", "auto")));
+  EXPECT_FALSE(std::filesystem::exists(other / "index.html"));
+
+  std::ifstream in(root / "index.html");
+  const std::string index((std::istreambuf_iterator<char>(in)), {});
+  const auto day = index.find("<h2>2024-06-28</h2>");
+  const auto tables = index.find("<h2>其他表格</h2>");
+  ASSERT_NE(day, std::string::npos);
+  ASSERT_NE(tables, std::string::npos);
+  EXPECT_LT(day, tables);
+  // Newest first within the day: the scan page, then the stock report as before.
+  const auto scan_at = index.find("badge brief\">表格</span> <a href=\"2024-06-28/scan.html\">");
+  const auto stock_at = index.find("href=\"2024-06-28/sh.600519_offline.html\"");
+  ASSERT_NE(scan_at, std::string::npos);
+  EXPECT_LT(scan_at, stock_at);
+  EXPECT_LT(stock_at, tables);
+  const auto backtest_at =
+      index.find("badge brief\">回测</span> <a href=\"backtest.html\">回测</a>");
+  ASSERT_NE(backtest_at, std::string::npos);
+  EXPECT_GT(backtest_at, tables);
+  EXPECT_EQ(count(index, "<li>"), 3u);
 }
 
 TEST(HtmlPage, IndexListsPagesNewestDayFirstWithBadges) {
