@@ -1,8 +1,35 @@
 #include "zorvane/report/sqlite_db.hpp"
 
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 
 namespace zorvane::report {
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+
+// Switches to WAL. A database still in rollback mode (made by hand or by an old version)
+// needs a moment to itself for that, and SQLite answers BUSY at once, without waiting, while
+// another process opens it too; so the switch is tried again for as long as a busy lock
+// would be waited for.
+void enter_wal(sqlite3* db, const std::filesystem::path& path) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+  while (true) {
+    char* err = nullptr;
+    const int rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, &err);
+    std::string message = err ? err : sqlite3_errmsg(db);
+    sqlite3_free(err);
+    if (rc == SQLITE_OK) return;
+    if ((rc & 0xFF) != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline)
+      throw std::runtime_error("报告数据库执行失败: " + message + " (db=" + path.string() + ")");
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+}  // namespace
 
 SqliteDb::SqliteDb(const std::filesystem::path& path) : path_(path) {
   int rc =
@@ -22,9 +49,9 @@ SqliteDb::SqliteDb(const std::filesystem::path& path) : path_(path) {
   sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
   int persist = 1;
   sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
-  sqlite3_busy_timeout(db_, 5000);
+  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
   try {
-    exec("PRAGMA journal_mode=WAL");
+    enter_wal(db_, path_);
     // In WAL mode NORMAL keeps every commit across a process crash (the WAL is written before
     // COMMIT returns); only a power loss can drop the newest commits. FULL would add an fsync
     // of about 10 ms to every save, on the path of every brief served from cache.
