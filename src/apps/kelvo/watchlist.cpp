@@ -28,9 +28,10 @@ std::optional<std::string> text_field(const rapidjson::Value& d, const char* key
   return std::string(v->GetString(), v->GetStringLength());
 }
 
-std::optional<double> number_field(const rapidjson::Value& d, const char* key) {
+// A price level of the decision; a zero (a wait has no stop-loss or target) means none.
+std::optional<double> price_field(const rapidjson::Value& d, const char* key) {
   const auto* v = zorvane::utils::json_find(d, key);
-  if (v == nullptr || !v->IsNumber()) return std::nullopt;
+  if (v == nullptr || !v->IsNumber() || !(v->GetDouble() > 0)) return std::nullopt;
   return v->GetDouble();
 }
 
@@ -91,10 +92,10 @@ WatchlistRow row_from_outcome(const apps::PoolEntry& entry, const std::string& d
     const auto d = zorvane::utils::parse_json(*outcome.decision_json);
     row.action = text_field(d, "action");
     row.confidence = text_field(d, "confidence");
-    row.entry_price_low = number_field(d, "entry_price_low");
-    row.entry_price_high = number_field(d, "entry_price_high");
-    row.stop_loss = number_field(d, "stop_loss");
-    row.target_1 = number_field(d, "target_1");
+    row.entry_price_low = price_field(d, "entry_price_low");
+    row.entry_price_high = price_field(d, "entry_price_high");
+    row.stop_loss = price_field(d, "stop_loss");
+    row.target_1 = price_field(d, "target_1");
   }
   if (outcome.save_error) {
     row.status = "failed: report not stored: " + reason_of(*outcome.save_error);
