@@ -16,13 +16,10 @@ namespace backtest {
 
 namespace {
 
+using zorvane::utils::json_string;
+
 using zorvane::report::SqliteDb;
 using zorvane::report::SqliteStatement;
-
-std::string text_of(const rapidjson::Value& obj, const char* key) {
-  auto it = obj.FindMember(key);
-  return it != obj.MemberEnd() && it->value.IsString() ? it->value.GetString() : "";
-}
 
 double number_of(const rapidjson::Value& obj, const char* key) {
   auto it = obj.FindMember(key);
@@ -67,11 +64,11 @@ bool read_decision_json(std::string_view json, StoredDecision& into) {
     return false;
   }
   if (!doc.IsObject()) return false;
-  into.direction = text_of(doc, "direction");
-  into.holder_action = text_of(doc, "holder_action");
-  into.confidence = text_of(doc, "confidence");
-  into.plan.action = text_of(doc, "action");
-  into.plan.holding_period = text_of(doc, "holding_period");
+  into.direction = json_string(doc, "direction");
+  into.holder_action = json_string(doc, "holder_action");
+  into.confidence = json_string(doc, "confidence");
+  into.plan.action = json_string(doc, "action");
+  into.plan.holding_period = json_string(doc, "holding_period");
   into.plan.current_price = number_of(doc, "current_price");
   into.plan.entry_low = number_of(doc, "entry_price_low");
   into.plan.entry_high = number_of(doc, "entry_price_high");

@@ -10,6 +10,8 @@ namespace scan {
 
 namespace {
 
+using zorvane::utils::json_string;
+
 using zorvane::html::TableCell;
 using zorvane::utils::fixed_text;
 
@@ -69,12 +71,12 @@ std::string radar_html(const rapidjson::Value& sections, const std::string& freq
           reasons += x.GetString();
         }
       }
-      const std::string code = text_of(rec, "code");
+      const std::string code = json_string(rec, "code");
       zorvane::html::TableRow row;
       row.cells = {text_cell(code),
-                   text_cell(text_of(rec, "name")),
+                   text_cell(json_string(rec, "name")),
                    text_cell(std::string(name)),
-                   text_cell(text_of(rec, "state")),
+                   text_cell(json_string(rec, "state")),
                    number_cell(rec, "score"),
                    number_cell(rec, "vol_ratio"),
                    number_cell(rec, "change_pct"),

@@ -10,6 +10,8 @@ namespace scan {
 
 namespace {
 
+using zorvane::utils::json_string;
+
 using zorvane::utils::fixed_text;
 using zorvane::utils::json_add;
 
@@ -48,8 +50,8 @@ std::string radar_text(const rapidjson::Value& sections, const std::string& freq
     if (n == 0) out += "  (无)\n";
     for (rapidjson::SizeType i = 0; i < n; ++i) {
       const auto& rec = (*list)[i];
-      out += "  " + text_of(rec, "code") + "  " + text_of(rec, "name") + "  " +
-             text_of(rec, "state") + "  评分 " + fixed_text(number_of(rec, "score"), 2) +
+      out += "  " + json_string(rec, "code") + "  " + json_string(rec, "name") + "  " +
+             json_string(rec, "state") + "  评分 " + fixed_text(number_of(rec, "score"), 2) +
              "  量比 " + fixed_text(number_of(rec, "vol_ratio"), 2) + "  涨跌幅 " +
              signed_pct(number_of(rec, "change_pct"));
       std::string reasons;
@@ -108,11 +110,6 @@ std::string selector_json(const std::string& selector, const std::vector<Hit>& p
   }
   json_add(out, "passed", std::move(list), a);
   return zorvane::utils::safe_json_dumps(out, false, 2) + "\n";
-}
-
-std::string text_of(const rapidjson::Value& v, const char* key) {
-  const auto* m = zorvane::utils::json_find(v, key);
-  return m && m->IsString() ? std::string(m->GetString(), m->GetStringLength()) : "";
 }
 
 }  // namespace scan

@@ -41,7 +41,4 @@ std::string selector_text(const std::string& selector, const std::vector<Hit>& p
 std::string selector_json(const std::string& selector, const std::vector<Hit>& passed,
                           const Summary& summary);
 
-// The string member `key` of a radar record, or "" when it is absent or not a string.
-std::string text_of(const rapidjson::Value& v, const char* key);
-
 }  // namespace scan

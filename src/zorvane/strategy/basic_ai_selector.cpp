@@ -84,12 +84,6 @@ ModelReply ask_model(const AIAnalysisServices& services, std::string_view agent_
   return {std::move(content), std::move(client_type), std::move(model)};
 }
 
-std::string text_member(const rapidjson::Value& object, std::string_view key) {
-  const auto* v = utils::json_find(object, key);
-  return v != nullptr && v->IsString() ? std::string(v->GetString(), v->GetStringLength())
-                                       : std::string();
-}
-
 std::optional<std::string> text_field(const rapidjson::Value& object, std::string_view key) {
   const auto* v = utils::json_find(object, key);
   if (v == nullptr || !v->IsString()) return std::nullopt;
@@ -361,11 +355,11 @@ AIAnalysis BasicAISelector::analyze(const indicators::StockStatus& stock_status,
   bool buy = false;
   std::string confidence;
   if (decision) {
-    buy = decision_status == "valid" && is_buy(text_member(*decision, "action"));
-    confidence = text_member(*decision, "confidence");
+    buy = decision_status == "valid" && is_buy(utils::json_string(*decision, "action"));
+    confidence = utils::json_string(*decision, "confidence");
   }
   logger.info("[AI 个股分析] 完成 | stock=%s date=%s action=%s confidence=%s", code, analysis_time,
-              decision ? text_member(*decision, "action") : std::string("None"),
+              decision ? utils::json_string(*decision, "action") : std::string("None"),
               confidence.empty() ? std::string("None") : confidence);
   out.is_buy = buy;
   out.decision = std::move(decision);

@@ -356,4 +356,9 @@ const rapidjson::Value* json_find(const rapidjson::Value& object, std::string_vi
   return nullptr;
 }
 
+std::string json_string(const rapidjson::Value& object, std::string_view key) {
+  const auto* v = json_find(object, key);
+  return v && v->IsString() ? std::string(v->GetString(), v->GetStringLength()) : std::string();
+}
+
 }  // namespace zorvane::utils

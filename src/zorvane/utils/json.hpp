@@ -57,4 +57,7 @@ void json_set(rapidjson::Value& object, std::string_view key, rapidjson::Value v
 // Member lookup that tolerates non-objects: nullptr when absent.
 const rapidjson::Value* json_find(const rapidjson::Value& object, std::string_view key);
 
+// The text of a string member; empty when the member is absent or not a string.
+std::string json_string(const rapidjson::Value& object, std::string_view key);
+
 }  // namespace zorvane::utils
