@@ -286,13 +286,22 @@ TEST(KafkaDelivery, SettingsFromEnvironment) {
   zv_test::EnvGuard servers("KAFKA_BOOTSTRAP_SERVERS", mc.bootstraps());
   zv_test::EnvGuard sumora("KAFKA_TOPIC_SUMORA", kSumoraTopic);
   zv_test::EnvGuard report("KAFKA_TOPIC_REPORT", kReportTopic);
+  zv_test::EnvGuard watchlist_topic("KAFKA_TOPIC_WATCHLIST", kWatchlistTopic);
   zv_test::EnvGuard timeout("KAFKA_DELIVERY_TIMEOUT_MS", "5000");
   ReportStorage storage(dir.path());
   auto saved = save_some(storage, 1, 1);
+  const auto summary_id = storage.save_message(
+      "watchlist_summary", "watchlist:2024-05-10", [](const std::string& id, const std::string&) {
+        return R"({"type":"watchlist_summary","message_id":")" + id + "\"}";
+      });
+  saved[summary_id] = {"watchlist:2024-05-10", storage.outbox().back().payload};
   FlushResult r = storage.flush();
   EXPECT_TRUE(r.configured);
-  EXPECT_EQ(r.delivered, 2u);
-  expect_each_once(consume_all(mc), saved);
+  EXPECT_EQ(r.delivered, 3u);
+  const auto consumed = consume_all(mc);
+  expect_each_once(consumed, saved);
+  for (const auto& m : consumed)
+    EXPECT_EQ(m.topic == kWatchlistTopic, m.outbox_id == summary_id) << m.topic;
 
   zv_test::EnvGuard unset_sumora("KAFKA_TOPIC_SUMORA", std::nullopt);
   zv_test::EnvGuard unset_report("KAFKA_TOPIC_REPORT", std::nullopt);

@@ -19,6 +19,7 @@ using namespace std::chrono_literals;
 inline constexpr int kPartitions = 2;
 inline constexpr const char* kSumoraTopic = "test.sumora";
 inline constexpr const char* kReportTopic = "test.stock_report";
+inline constexpr const char* kWatchlistTopic = "test.watchlist";
 
 // A mock cluster of three brokers, owned by a throwaway handle.
 class MockCluster {
@@ -33,6 +34,7 @@ class MockCluster {
     if (!cluster_) throw std::runtime_error("mock cluster not available");
     rd_kafka_mock_topic_create(cluster_, kSumoraTopic, kPartitions, 3);
     rd_kafka_mock_topic_create(cluster_, kReportTopic, kPartitions, 3);
+    rd_kafka_mock_topic_create(cluster_, kWatchlistTopic, kPartitions, 3);
   }
   ~MockCluster() {
     rd_kafka_mock_cluster_destroy(cluster_);
@@ -46,6 +48,7 @@ class MockCluster {
     s.bootstrap_servers = bootstraps();
     s.topics["sumora"] = kSumoraTopic;
     s.topics["stock_report"] = kReportTopic;
+    s.topics["watchlist_summary"] = kWatchlistTopic;
     s.delivery_timeout = timeout;
     s.extra = {{"reconnect.backoff.max.ms", "200"}, {"log_level", "2"}};
     return s;
@@ -75,7 +78,7 @@ inline std::string header(rd_kafka_message_t* m, const char* name) {
   return std::string(static_cast<const char*>(v), n);
 }
 
-// Everything in the two topics, read from the beginning up to the high watermarks.
+// Everything in the three topics, read from the beginning up to the high watermarks.
 inline std::vector<Consumed> consume_all(const MockCluster& mc) {
   char err[256];
   rd_kafka_conf_t* conf = rd_kafka_conf_new();
@@ -89,8 +92,8 @@ inline std::vector<Consumed> consume_all(const MockCluster& mc) {
   rd_kafka_poll_set_consumer(c);
 
   std::int64_t expected = 0;
-  rd_kafka_topic_partition_list_t* parts = rd_kafka_topic_partition_list_new(2 * kPartitions);
-  for (const char* topic : {kSumoraTopic, kReportTopic}) {
+  rd_kafka_topic_partition_list_t* parts = rd_kafka_topic_partition_list_new(3 * kPartitions);
+  for (const char* topic : {kSumoraTopic, kReportTopic, kWatchlistTopic}) {
     for (int p = 0; p < kPartitions; ++p) {
       int64_t low = 0, high = 0;
       EXPECT_EQ(rd_kafka_query_watermark_offsets(c, topic, p, &low, &high, 5000),
