@@ -39,6 +39,7 @@ CREATE TABLE IF NOT EXISTS outbox_delivery (
   last_error TEXT,
   failed_at TEXT,
   delivered_at TEXT,
+  progress TEXT,
   PRIMARY KEY (outbox_id, sink)
 ) WITHOUT ROWID;
 CREATE INDEX IF NOT EXISTS outbox_delivery_pending
@@ -167,6 +168,12 @@ void prepare(SqliteDb& db) {
     adopt_legacy_rows(db, true);
     tx.commit();
   }
+  if (!has_column(db, "outbox_delivery", "progress")) {
+    SqliteTransaction tx(db);  // under the write lock, so the column is added once
+    if (!has_column(db, "outbox_delivery", "progress"))
+      db.exec("ALTER TABLE outbox_delivery ADD COLUMN progress TEXT");
+    tx.commit();
+  }
 }
 
 std::int64_t enqueue(SqliteDb& db, std::string_view kind, std::string_view key,
@@ -197,7 +204,8 @@ std::vector<OutboxMessage> claim(SqliteDb& db, const ClaimRequest& request) {
   free_dead_claims(db, request.sink, now);
 
   std::string sql =
-      "SELECT d.outbox_id, o.message_id, o.kind, o.msg_key, o.payload FROM outbox_delivery d "
+      "SELECT d.outbox_id, o.message_id, o.kind, o.msg_key, o.payload, d.progress "
+      "FROM outbox_delivery d "
       "JOIN outbox o ON o.id = d.outbox_id WHERE d.sink = ? AND d.state = 'pending' "
       "AND d.outbox_id <= ? AND (d.claim_until IS NULL OR d.claim_until <= ?)";
   if (!request.kinds.empty()) {
@@ -220,6 +228,7 @@ std::vector<OutboxMessage> claim(SqliteDb& db, const ClaimRequest& request) {
       m.kind = select.column_text(2).value_or("");
       m.key = select.column_text(3).value_or("");
       m.payload = select.column_text(4).value_or("");
+      m.progress = select.column_text(5).value_or("");
       batch.push_back(std::move(m));
     }
   }
@@ -242,7 +251,7 @@ void record(SqliteDb& db, std::string_view sink, std::string_view owner,
   SqliteStatement delivered(db,
                             "UPDATE outbox_delivery SET state = 'delivered', delivered_at = ?, "
                             "attempts = attempts + 1, last_error = NULL, failed_at = NULL, "
-                            "claimed_by = NULL, claim_until = NULL "
+                            "claimed_by = NULL, claim_until = NULL, progress = NULL "
                             "WHERE outbox_id = ? AND sink = ? AND state <> 'delivered'");
   // Programs from before per-sink state read Kafka's state from sent_at.
   SqliteStatement sent(db, "UPDATE outbox SET sent_at = ? WHERE id = ? AND sent_at IS NULL");
@@ -269,6 +278,11 @@ void record(SqliteDb& db, std::string_view sink, std::string_view owner,
     if (settled.count(id)) continue;
     failed.bind(1, error).bind(2, id).bind(3, sink).bind(4, owner).run();
   }
+  SqliteStatement progress(db,
+                           "UPDATE outbox_delivery SET progress = ? WHERE outbox_id = ? AND "
+                           "sink = ? AND state <> 'delivered'");
+  for (const auto& [id, note] : outcome.progress)
+    progress.bind(1, note).bind(2, id).bind(3, sink).run();
   tx.commit();
 }
 

@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace zorvane::report {
@@ -34,6 +35,9 @@ struct OutboxMessage {
   std::string kind;        // "sumora", "stock_report", ...
   std::string key;
   std::string payload;
+  // The sink's note of how far an earlier attempt got ("" when none), e.g. the parts of a
+  // split message already accepted.
+  std::string progress;
 };
 
 // A message a sink refused for good, with the sink's reason.
@@ -48,6 +52,9 @@ struct DeliveryOutcome {
   std::vector<std::int64_t> failed;     // not delivered now; tried again on the next flush
   std::vector<Rejection> rejected;      // refused for good; marked failed
   std::string error;                    // why `failed` were not delivered (first seen)
+  // Notes for messages not delivered whole (failed or rejected): kept with the message and
+  // handed back with it on the next attempt.
+  std::vector<std::pair<std::int64_t, std::string>> progress;
 };
 
 namespace outbox {

@@ -83,6 +83,30 @@ TEST(Outbox, OlderDatabaseKeepsItsKafkaBacklog) {
   EXPECT_EQ(storage.outbox().size(), 3u);
 }
 
+TEST(Outbox, DeliveryTableWithoutProgressGainsIt) {
+  TempDir dir;
+  {
+    ReportStorage storage(dir.path());
+    storage.save_sumora({"A", "queued", "2024-05-10", {}, {}});
+  }
+  exec_sql(dir.path() / "reports.db", "ALTER TABLE outbox_delivery DROP COLUMN progress");
+  ReportStorage storage(dir.path());
+  SinkDelivery sink{
+      "kafka", "Kafka", {}, std::chrono::seconds(5), [](const std::vector<OutboxMessage>& batch) {
+        DeliveryOutcome outcome;
+        for (const auto& m : batch) outcome.progress.emplace_back(m.id, "half");
+        return outcome;
+      }};
+  EXPECT_EQ(storage.flush_sink(sink).pending, 1u);
+  sink.deliver = [](const std::vector<OutboxMessage>& batch) {
+    EXPECT_EQ(batch.at(0).progress, "half");
+    DeliveryOutcome outcome;
+    outcome.delivered.push_back(batch.at(0).id);
+    return outcome;
+  };
+  EXPECT_EQ(storage.flush_sink(sink).delivered, 1u);
+}
+
 TEST(Outbox, EachSinkOwesWhatWasQueuedWhileItWasConfigured) {
   TempDir dir;
   ReportStorage storage(dir.path());

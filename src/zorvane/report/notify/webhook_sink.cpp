@@ -102,6 +102,23 @@ PostResult post_json(const std::string& url, const std::string& body,
   return result;
 }
 
+namespace {
+
+// The outbox note of a split message of which `sent` of `total` parts were accepted.
+std::string parts_note(std::size_t sent, std::size_t total) {
+  return "parts " + std::to_string(sent) + "/" + std::to_string(total);
+}
+
+// Parts already accepted, from the note; 0 when there is none or the message now splits into
+// another number of parts (the settings changed), which sends it whole again.
+std::size_t parts_sent(const std::string& note, std::size_t total) {
+  for (std::size_t sent = 1; sent < total; ++sent)
+    if (note == parts_note(sent, total)) return sent;
+  return 0;
+}
+
+}  // namespace
+
 void register_webhook(report::ReportStorage& storage, const NotifySettings& settings) {
   const bool brief = settings.notify_brief;
   storage.add_sink(report::SinkRule{
@@ -133,12 +150,16 @@ report::FlushResult flush_webhook(report::ReportStorage& storage, const NotifySe
       }
       // Parts of a split message go out in order; a message counts as delivered when every
       // part was accepted. After a transient failure the rest of the batch waits for the next
-      // flush, keeping the order of the chat.
+      // flush, keeping the order of the chat; the parts already accepted are noted and not
+      // sent again (unless the message now splits differently).
       Answer answer{Verdict::accepted, {}};
-      for (const auto& body : bodies) {
-        answer = judge(settings.format, post(settings.url, body, settings.timeout));
+      std::size_t sent = parts_sent(message.progress, bodies.size());
+      for (; sent < bodies.size(); ++sent) {
+        answer = judge(settings.format, post(settings.url, bodies[sent], settings.timeout));
         if (answer.verdict != Verdict::accepted) break;
       }
+      if (sent > 0 && sent < bodies.size())
+        outcome.progress.emplace_back(message.id, parts_note(sent, bodies.size()));
       const std::string error = utils::redact_secrets(answer.error, settings.url);
       if (answer.verdict == Verdict::accepted) {
         outcome.delivered.push_back(message.id);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -39,7 +41,7 @@ const std::string kSummaryPayload =
     R"({"code": "AAPL", "name": "Apple <Inc> & Co", "status": "failed: no data"}]})";
 
 OutboxMessage summary_message(std::int64_t id = 1) {
-  return {id, "m-1", "watchlist_summary", "watchlist:2024-05-10", kSummaryPayload};
+  return {id, "m-1", "watchlist_summary", "watchlist:2024-05-10", kSummaryPayload, ""};
 }
 
 OutboxMessage brief_message(const std::string& content) {
@@ -49,7 +51,7 @@ OutboxMessage brief_message(const std::string& content) {
   zorvane::utils::json_add(doc, "market_type", "A", a);
   zorvane::utils::json_add(doc, "analysis_time", "2024-05-10", a);
   zorvane::utils::json_add(doc, "content", std::string_view(content), a);
-  return {2, "m-2", "sumora", "A:2024-05-10", zorvane::utils::strict_json_dumps(doc)};
+  return {2, "m-2", "sumora", "A:2024-05-10", zorvane::utils::strict_json_dumps(doc), ""};
 }
 
 zv_test::StubResponse answer(int status, std::string body) {
@@ -224,6 +226,37 @@ TEST_F(WebhookDelivery, RejectedMessageWaitsForRetry) {
   receiver.set_default_response(answer(200, R"({"errcode": 0})"));
   EXPECT_EQ(zorvane::notify::flush_webhook(storage, settings).delivered, 1u);
   EXPECT_EQ(received(), 2u);
+}
+
+// A split message that fails part way resumes where it stopped: the chat never gets a part
+// twice.
+TEST_F(WebhookDelivery, SplitMessageResumesAfterTheLastAcceptedPart) {
+  settings.format = WebhookFormat::wecom;  // 4096 bytes a message
+  settings.notify_brief = true;
+  zorvane::report::ReportStorage storage(root.path());
+  zorvane::notify::register_webhook(storage, settings);
+  std::string brief;
+  for (int i = 0; i < 120; ++i)
+    brief += "第" + std::to_string(i) + "行 " + std::string(70, 'x') + "\n";
+  storage.save_sumora({"A", brief, "2024-05-10", {}, {}});
+
+  receiver.push(answer(200, R"({"errcode": 0, "errmsg": "ok"})"));
+  receiver.push(answer(503, "busy"));
+  auto first = zorvane::notify::flush_webhook(storage, settings);
+  EXPECT_EQ(first.delivered, 0u);
+  EXPECT_EQ(first.pending, 1u);
+  receiver.set_default_response(answer(200, R"({"errcode": 0, "errmsg": "ok"})"));
+  EXPECT_EQ(zorvane::notify::flush_webhook(storage, settings).delivered, 1u);
+
+  // Part 1, part 2 refused, part 2 again, part 3.
+  const auto reqs = receiver.requests();
+  ASSERT_EQ(reqs.size(), 4u);
+  EXPECT_EQ(reqs[1].body, reqs[2].body);
+  std::set<std::string> parts;
+  for (const auto& r : reqs) parts.insert(r.body);
+  EXPECT_EQ(parts.size(), 3u);
+  EXPECT_NE(reqs[0].body.find("(1/3)"), std::string::npos) << reqs[0].body.substr(0, 200);
+  EXPECT_NE(reqs[3].body.find("(3/3)"), std::string::npos);
 }
 
 // The brief is notified once per market and day however many runs save it; without
