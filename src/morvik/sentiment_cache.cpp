@@ -1,16 +1,10 @@
 #include "morvik/sentiment_cache.hpp"
 
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <stdexcept>
 
+#include "zorvane/utils/atomic_file.hpp"
 #include "zorvane/utils/json.hpp"
 #include "zorvane/utils/logger.hpp"
 #include "zorvane/utils/regular_file.hpp"
@@ -82,25 +76,11 @@ std::optional<rapidjson::Document> read_snapshot_file(const fs::path& path) {
 }
 
 void write_snapshot_file(const fs::path& path, const rapidjson::Value& snapshot) {
-  static std::atomic<unsigned long> counter{0};
-  const std::string text = zorvane::utils::safe_json_dumps(snapshot, false, 2);
-  fs::path tmp = path;
-  tmp += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(++counter);
-  auto fail = [&](const std::string& why) {
-    std::error_code ec;
-    fs::remove(tmp, ec);
-    throw std::runtime_error("写入情绪快照失败: " + path.string() + " (" + why + ")");
-  };
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out) fail(std::strerror(errno));
-    out << text;
-    out.flush();
-    if (!out) fail(std::strerror(errno));
+  try {
+    zorvane::utils::write_file_atomic(path, zorvane::utils::safe_json_dumps(snapshot, false, 2));
+  } catch (const std::runtime_error& e) {
+    throw std::runtime_error("写入情绪快照失败: " + path.string() + " (" + e.what() + ")");
   }
-  std::error_code ec;
-  fs::rename(tmp, path, ec);
-  if (ec) fail(ec.message());
 }
 
 }  // namespace morvik::detail
