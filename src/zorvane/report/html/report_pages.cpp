@@ -11,6 +11,7 @@
 #include "zorvane/report/html/page.hpp"
 #include "zorvane/utils/atomic_file.hpp"
 #include "zorvane/utils/dates.hpp"
+#include "zorvane/utils/logger.hpp"
 #include "zorvane/utils/text.hpp"
 
 namespace zorvane::html {
@@ -103,12 +104,20 @@ void write_page_file(const fs::path& path, const std::string& html) {
   utils::write_file_atomic(path, html);
   const fs::path dir = fs::absolute(path).parent_path();
   std::error_code ec;
+  std::optional<fs::path> root;
   if (fs::exists(dir / kIndexLock, ec)) {
-    write_index_page(dir);
+    root = dir;
   } else if (const std::string day = dir.filename().string();
              day.size() == 10 && utils::try_parse_date(day) &&
              fs::exists(dir.parent_path() / kIndexLock, ec)) {
-    write_index_page(dir.parent_path());
+    root = dir.parent_path();
+  }
+  if (!root) return;
+  // The page is there either way; an index that could not be rebuilt only misses its link.
+  try {
+    write_index_page(*root);
+  } catch (const std::exception& e) {
+    utils::logger.warning("[报告页面] 索引页未更新: %s", e.what());
   }
 }
 

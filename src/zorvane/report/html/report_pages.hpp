@@ -45,8 +45,8 @@ std::filesystem::path write_index_page(const std::filesystem::path& root);
 
 // Writes a page to `path` atomically. When the page lands in a report root or in one of its
 // day folders (a folder where the index has been written, known by its lock file), that
-// index is rebuilt so it links the page. Throws std::runtime_error when a file cannot be
-// written.
+// index is rebuilt so it links the page (a failure there is a warning). Throws
+// std::runtime_error when the page cannot be written.
 void write_page_file(const std::filesystem::path& path, const std::string& html);
 
 }  // namespace zorvane::html

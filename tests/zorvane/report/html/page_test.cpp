@@ -175,6 +175,13 @@ TEST(HtmlPage, TablePagesWrittenIntoAReportRootAreListed) {
   ASSERT_NE(backtest_at, std::string::npos);
   EXPECT_GT(backtest_at, tables);
   EXPECT_EQ(count(index, "<li>"), 3u);
+
+  // An index that cannot be rebuilt (a directory in its way) still leaves the page written.
+  std::filesystem::remove(root / "index.html");
+  std::filesystem::create_directory(root / "index.html");
+  EXPECT_NO_THROW(
+      write_page_file(root / "late.html", table_page_html(backtest, chart_colors("A", "auto"))));
+  EXPECT_TRUE(std::filesystem::is_regular_file(root / "late.html"));
 }
 
 TEST(HtmlPage, IndexListsPagesNewestDayFirstWithBadges) {
