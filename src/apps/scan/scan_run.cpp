@@ -67,6 +67,35 @@ std::string what_of(const std::exception_ptr& e) {
   }
 }
 
+// fn(i) for every entry on the hardware's threads, with a progress line `label`; returns the
+// error each entry's fn threw (null where it returned). Running out of memory on any entry
+// stops the others and ends the whole run with an error naming the stock and what was
+// `doing`.
+template <class Fn>
+std::vector<std::exception_ptr> for_each_entry(const std::vector<PoolEntry>& entries,
+                                               const std::string& label, const std::string& doing,
+                                               Fn fn) {
+  std::vector<std::exception_ptr> errors(entries.size());
+  std::atomic<std::size_t> done{0}, failed_at{entries.size()};
+  Progress progress(label, entries.size());
+  parallel_for(entries.size(), [&](std::size_t i) {
+    try {
+      fn(i);
+    } catch (const std::bad_alloc&) {
+      failed_at = i;
+      return false;
+    } catch (...) {
+      errors[i] = std::current_exception();
+    }
+    ++done;
+    progress.step();
+    return true;
+  });
+  if (failed_at < entries.size())
+    throw out_of_memory(doing, entries[failed_at].code, done, entries.size());
+  return errors;
+}
+
 }  // namespace
 
 Progress::Progress(std::string label, std::size_t total)
@@ -85,27 +114,13 @@ void Progress::step() {
 LoadedPool load_pool(const std::vector<PoolEntry>& entries, const std::string& start_date,
                      const std::string& end_date) {
   std::vector<std::optional<candlex::BarTable>> bars(entries.size());
-  std::vector<std::exception_ptr> errors(entries.size());
-  std::atomic<std::size_t> done{0}, failed_at{entries.size()};
-  Progress progress("读取行情", entries.size());
   // Only the window's rows are read, and nothing stays in the process-wide cache: the pool
   // holds the only copy of each stock's bars.
-  parallel_for(entries.size(), [&](std::size_t i) {
-    try {
-      auto table = candlex::get_any_ohlc_uncached(entries[i].code, start_date, end_date);
-      if (!table.empty()) bars[i] = std::move(table);
-    } catch (const std::bad_alloc&) {
-      failed_at = i;
-      return false;
-    } catch (...) {
-      errors[i] = std::current_exception();
-    }
-    ++done;
-    progress.step();
-    return true;
-  });
-  if (failed_at < entries.size())
-    throw out_of_memory("reading the bars of", entries[failed_at].code, done, entries.size());
+  const auto errors =
+      for_each_entry(entries, "读取行情", "reading the bars of", [&](std::size_t i) {
+        auto table = candlex::get_any_ohlc_uncached(entries[i].code, start_date, end_date);
+        if (!table.empty()) bars[i] = std::move(table);
+      });
 
   LoadedPool out;
   for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -122,7 +137,6 @@ LoadedPool load_pool(const std::vector<PoolEntry>& entries, const std::string& s
 SelectorRun run_selector(const std::string& selector, const std::vector<PoolEntry>& entries,
                          const std::string& start_date, const std::string& end_date) {
   auto sel = make_selector(selector);
-  std::atomic<std::size_t> done{0}, failed_at{entries.size()};
   // Only what is printed is kept: a pool of thousands would otherwise hold every bar table.
   struct Outcome {
     bool has_data = false;
@@ -131,28 +145,14 @@ SelectorRun run_selector(const std::string& selector, const std::vector<PoolEntr
     std::string strategy_type;
   };
   std::vector<Outcome> outcomes(entries.size());
-  std::vector<std::exception_ptr> errors(entries.size());
-  Progress progress("筛选", entries.size());
   // Selectors keep no state between checks, so one object serves every thread.
-  parallel_for(entries.size(), [&](std::size_t i) {
-    try {
-      auto r = sel->check(entries[i].code, start_date, end_date);
-      outcomes[i] = {!std::get<zorvane::strategy::kBars>(r).empty(),
-                     std::get<zorvane::strategy::kIsEligible>(r),
-                     std::get<zorvane::strategy::kTotalScore>(r),
-                     std::move(std::get<zorvane::strategy::kStrategyType>(r))};
-    } catch (const std::bad_alloc&) {
-      failed_at = i;
-      return false;
-    } catch (...) {
-      errors[i] = std::current_exception();
-    }
-    ++done;
-    progress.step();
-    return true;
+  const auto errors = for_each_entry(entries, "筛选", "screening", [&](std::size_t i) {
+    auto r = sel->check(entries[i].code, start_date, end_date);
+    outcomes[i] = {!std::get<zorvane::strategy::kBars>(r).empty(),
+                   std::get<zorvane::strategy::kIsEligible>(r),
+                   std::get<zorvane::strategy::kTotalScore>(r),
+                   std::move(std::get<zorvane::strategy::kStrategyType>(r))};
   });
-  if (failed_at < entries.size())
-    throw out_of_memory("screening", entries[failed_at].code, done, entries.size());
 
   SelectorRun out;
   for (std::size_t i = 0; i < entries.size(); ++i) {
