@@ -64,45 +64,6 @@ std::string_view strip_spaces(std::string_view s) {
   return s;
 }
 
-// Plain decimals ("-123.45") whose digits fit in 2^53 with at most 22 decimals: the integer
-// and the power of ten are both exact doubles, so one division is correctly rounded and the
-// result equals from_chars'. Prices and volumes are nearly always of this form.
-std::optional<double> fast_decimal(std::string_view s) {
-  static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                      1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                      1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-  std::size_t i = 0;
-  bool negative = false;
-  if (i < s.size() && s[i] == '-') negative = true, ++i;
-  std::uint64_t mantissa = 0;
-  int digits = 0, decimals = -1;
-  for (; i < s.size(); ++i) {
-    char c = s[i];
-    if (c >= '0' && c <= '9') {
-      if (++digits > 15) return std::nullopt;
-      mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
-      if (decimals >= 0) ++decimals;
-    } else if (c == '.' && decimals < 0) {
-      decimals = 0;
-    } else {
-      return std::nullopt;
-    }
-  }
-  if (digits == 0) return std::nullopt;
-  double v = static_cast<double>(mantissa);
-  if (decimals > 0) v /= kPow10[decimals];
-  return negative ? -v : v;
-}
-
-std::optional<double> to_number(std::string_view s) {
-  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-  if (auto v = fast_decimal(s)) return v;
-  double v = 0;
-  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-  if (ec != std::errc() || end != s.data() + s.size() || s.empty()) return std::nullopt;
-  return v;
-}
-
 int two(const char* p) {
   return (p[0] - '0') * 10 + (p[1] - '0');
 }
@@ -172,7 +133,9 @@ std::optional<Day> iso_day(const char* p, DayCache& cache) {
 
 // A plain decimal ("-123.45", at most 15 digits) from `p` up to the next comma or `end`:
 // the position of that delimiter, with the value in `out`; nullptr for anything else (spaces,
-// exponents, an empty cell), which the general path reads. Same value as fast_decimal.
+// exponents, an empty cell), which the general path reads. Digits that fit in 2^53 and a
+// power of ten up to 1e15 are both exact doubles, so the one division is correctly rounded
+// and the value equals from_chars'.
 const char* plain_decimal(const char* p, const char* end, double& out) {
   const bool negative = p != end && *p == '-';
   if (negative) ++p;
@@ -223,6 +186,18 @@ const char* plain_decimal_before_break(const char* p, const char* end, double& o
   if (decimals > 0) v /= kPow10[decimals];
   out = negative ? -v : v;
   return p;
+}
+
+// A cell's number: plain decimals exactly as plain_decimal reads them, anything else (an
+// exponent, a leading '+', more digits) through from_chars.
+std::optional<double> to_number(std::string_view s) {
+  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+  double v = 0;
+  const char* const end = s.data() + s.size();
+  if (!s.empty() && plain_decimal(s.data(), end, v) == end) return v;
+  auto [stop, ec] = std::from_chars(s.data(), end, v);
+  if (ec != std::errc() || stop != end || s.empty()) return std::nullopt;
+  return v;
 }
 
 // Blank as the reader sees it: nothing but spaces and tabs around at most one '\r'.

@@ -70,6 +70,17 @@ BarTable get_any_ohlc_uncached(std::string_view code, std::optional<std::string>
   return cut(*full_history(canonical), w);
 }
 
+std::vector<double> recent_closes(std::string_view code, const std::string& start_date,
+                                  const std::string& end_date, std::size_t bars) {
+  try {
+    auto t = get_any_ohlc_uncached(code, start_date, end_date);
+    if (t.has("close")) return t.tail(bars).col("close");
+  } catch (const std::exception&) {
+    // No line then; whoever read the stock for its analysis already said why it failed.
+  }
+  return {};
+}
+
 namespace {
 
 std::string five_years_before(Day end) {

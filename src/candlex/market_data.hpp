@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "candlex/bar_table.hpp"
 
@@ -35,6 +36,12 @@ BarTable get_any_ohlc(std::string_view code, std::optional<std::string> start_da
 BarTable get_any_ohlc_uncached(std::string_view code,
                                std::optional<std::string> start_date = std::nullopt,
                                std::optional<std::string> end_date = std::nullopt);
+
+// The last `bars` closes of `code` over [start_date, end_date], oldest first, read as
+// get_any_ohlc_uncached reads (for sparklines); empty when there are none or they cannot be
+// read.
+std::vector<double> recent_closes(std::string_view code, const std::string& start_date,
+                                  const std::string& end_date, std::size_t bars);
 
 // Start of the standard bar window: five years before today, "YYYY-MM-DD".
 std::string get_default_start_date();

@@ -86,15 +86,10 @@ std::string report_href(const fs::path& root, const fs::path& page_dir, const Wa
 }  // namespace
 
 std::vector<double> recent_closes(const std::string& code, const std::string& date) {
-  try {
-    const auto end = zorvane::utils::parse_iso_date(date);
-    auto t = candlex::get_any_ohlc_uncached(
-        code, zorvane::utils::iso_date(end - std::chrono::days{kSparkDays}), date);
-    if (t.has("close")) return t.tail(kSparkBars).col("close");
-  } catch (const std::exception&) {
-    // The row stays, without its line; the run already logged why the stock failed.
-  }
-  return {};
+  const auto end = zorvane::utils::try_parse_date(date);
+  if (!end) return {};
+  return candlex::recent_closes(
+      code, zorvane::utils::iso_date(*end - std::chrono::days{kSparkDays}), date, kSparkBars);
 }
 
 std::string watchlist_page_html(const std::vector<WatchlistRow>& rows,

@@ -41,13 +41,8 @@ Closes recent_closes(const std::vector<Hit>& hits, const std::string& start_date
                      const std::string& end_date, std::size_t bars) {
   Closes out;
   for (const auto& hit : hits) {
-    try {
-      // Read as the scan reads: the window only, nothing kept in the process-wide cache.
-      auto t = candlex::get_any_ohlc_uncached(hit.code, start_date, end_date);
-      if (t.has("close")) out[hit.code] = t.tail(bars).col("close");
-    } catch (const std::exception&) {
-      // The row stays, without its line; the scan already reported unreadable stocks.
-    }
+    auto closes = candlex::recent_closes(hit.code, start_date, end_date, bars);
+    if (!closes.empty()) out[hit.code] = std::move(closes);
   }
   return out;
 }
