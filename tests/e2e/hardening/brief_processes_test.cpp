@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "e2e/hardening/fixture.hpp"
+#include "e2e/tarsen/child_process.hpp"
 #include "support/chat_stub.hpp"
 #include "zorvane/utils/file_lock.hpp"
 #include "zorvane/utils/json.hpp"
@@ -33,18 +34,13 @@ std::string big_brief(const std::string& tag, int lines) {
 class BriefProcesses : public ::testing::Test {
  protected:
   Env env(const std::string& model) const {
-    return {{"CANDLEX_CENTER", sample_center().string()},
-            {"ZORVANE_PROJECT_ROOT", project_root().string()},
-            {"REPORT_DIR", (work.path() / "report").string()},
-            {"ZORVANE_SUMORA_DIR", std::nullopt},
-            {"KAFKA_BOOTSTRAP_SERVERS", std::nullopt},
-            {"LLM_CLIENT_TYPE", "openai"},
-            {"ZORVANE_GATE", "report"},  // the stub's replies are not briefs: one call each
-            {"OPENAI_API_KEY", "sk-hardening"},
-            {"OPENAI_BASE_URL", stub.base_url()},
-            {"OPENAI_MODEL", model},
-            {"LLM_TIMEOUT_S", "60"},
-            {"LLM_MAX_RETRIES", "0"}};
+    Env e = e2e::stub_model_env(sample_center(), project_root(), work.path() / "report",
+                                stub.base_url());
+    e["OPENAI_API_KEY"] = "sk-hardening";
+    e["OPENAI_MODEL"] = model;
+    e["LLM_TIMEOUT_S"] = "60";
+    e.erase("LLM_RETRY_BASE_MS");
+    return e;
   }
 
   fs::path sumoras() const { return work.path() / "report" / "sumoras"; }

@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "e2e/hardening/fixture.hpp"
+#include "e2e/tarsen/child_process.hpp"
 #include "support/chat_stub.hpp"
 
 namespace hardening {
@@ -47,19 +48,11 @@ int closed_port() {
 class ModelFaults : public ::testing::Test {
  protected:
   Env env(Env extra = {}) const {
-    Env e{{"CANDLEX_CENTER", sample_center().string()},
-          {"ZORVANE_PROJECT_ROOT", project_root().string()},
-          {"REPORT_DIR", (work.path() / "report").string()},
-          {"ZORVANE_SUMORA_DIR", std::nullopt},
-          {"KAFKA_BOOTSTRAP_SERVERS", std::nullopt},
-          {"LLM_CLIENT_TYPE", "openai"},
-          {"ZORVANE_GATE", "report"},  // the stub's replies are not briefs: one call each
-          {"OPENAI_API_KEY", "sk-hardening-secret"},
-          {"OPENAI_BASE_URL", stub.base_url()},
-          {"OPENAI_MODEL", "stub-model"},
-          {"LLM_TIMEOUT_S", "30"},
-          {"LLM_MAX_RETRIES", "2"},
-          {"LLM_RETRY_BASE_MS", "1"}};
+    Env e = e2e::stub_model_env(sample_center(), project_root(), work.path() / "report",
+                                stub.base_url());
+    e["OPENAI_API_KEY"] = "sk-hardening-secret";
+    e["LLM_TIMEOUT_S"] = "30";
+    e["LLM_MAX_RETRIES"] = "2";
     for (auto& [k, v] : extra) e[k] = v;
     return e;
   }

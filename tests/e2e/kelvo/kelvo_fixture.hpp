@@ -100,22 +100,11 @@ class Kelvo : public ::testing::Test {
   }
 
   std::map<std::string, std::optional<std::string>> env() const {
-    return {{"CANDLEX_CENTER", center_->str()},
-            {"ZORVANE_PROJECT_ROOT", project_->str()},
-            {"REPORT_DIR", report_root().string()},
-            {"ZORVANE_SUMORA_DIR", std::nullopt},
-            {"KAFKA_BOOTSTRAP_SERVERS", std::nullopt},
-            {"NOTIFY_WEBHOOK_URL", std::nullopt},
-            {"NOTIFY_WEBHOOK_FORMAT", std::nullopt},
-            {"NOTIFY_BRIEF", std::nullopt},
-            {"LLM_CLIENT_TYPE", "OpenAI"},
-            {"ZORVANE_GATE", "report"},  // the stub's replies are not briefs: one call each
-            {"OPENAI_API_KEY", "sk-e2e-secret"},
-            {"OPENAI_BASE_URL", stub.base_url()},
-            {"OPENAI_MODEL", "stub-model"},
-            {"LLM_TIMEOUT_S", "10"},
-            {"LLM_MAX_RETRIES", "0"},
-            {"LLM_RETRY_BASE_MS", "1"}};
+    auto e = e2e::stub_model_env(center_->path(), project_->path(), report_root(), stub.base_url());
+    e["LLM_CLIENT_TYPE"] = "OpenAI";
+    for (const char* name : {"NOTIFY_WEBHOOK_URL", "NOTIFY_WEBHOOK_FORMAT", "NOTIFY_BRIEF"})
+      e[name] = std::nullopt;
+    return e;
   }
 
   e2e::ChildResult kelvo(const std::vector<std::string>& args,

@@ -28,4 +28,27 @@ inline ChildResult run_child(const std::string& exe, const std::vector<std::stri
   return ChildResult{done.status, std::move(done.out), std::move(done.err)};
 }
 
+// The environment of a program run on the data center `center` against the loopback model
+// stub at `base_url`: reports under `report_dir`, no Kafka, no brief directory of its own, the
+// trust gate only reporting (the stub's replies are not briefs: one call each), short model
+// timeouts and no retries. Callers overwrite what they need otherwise.
+inline support::Env stub_model_env(const std::filesystem::path& center,
+                                   const std::filesystem::path& project,
+                                   const std::filesystem::path& report_dir,
+                                   const std::string& base_url) {
+  return {{"CANDLEX_CENTER", center.string()},
+          {"ZORVANE_PROJECT_ROOT", project.string()},
+          {"REPORT_DIR", report_dir.string()},
+          {"ZORVANE_SUMORA_DIR", std::nullopt},
+          {"KAFKA_BOOTSTRAP_SERVERS", std::nullopt},
+          {"LLM_CLIENT_TYPE", "openai"},
+          {"ZORVANE_GATE", "report"},
+          {"OPENAI_API_KEY", "sk-e2e-secret"},
+          {"OPENAI_BASE_URL", base_url},
+          {"OPENAI_MODEL", "stub-model"},
+          {"LLM_TIMEOUT_S", "10"},
+          {"LLM_MAX_RETRIES", "0"},
+          {"LLM_RETRY_BASE_MS", "1"}};
+}
+
 }  // namespace e2e

@@ -83,19 +83,8 @@ class Tarsen : public ::testing::Test {
   }
 
   std::map<std::string, std::optional<std::string>> env() const {
-    return {{"CANDLEX_CENTER", center_->str()},
-            {"ZORVANE_PROJECT_ROOT", project_->str()},
-            {"REPORT_DIR", (work.path() / "report").string()},
-            {"ZORVANE_SUMORA_DIR", std::nullopt},
-            {"KAFKA_BOOTSTRAP_SERVERS", std::nullopt},
-            {"LLM_CLIENT_TYPE", "openai"},
-            {"ZORVANE_GATE", "report"},  // the stub's replies are not briefs: one call each
-            {"OPENAI_API_KEY", "sk-e2e-secret"},
-            {"OPENAI_BASE_URL", stub.base_url()},
-            {"OPENAI_MODEL", "stub-model"},
-            {"LLM_TIMEOUT_S", "10"},
-            {"LLM_MAX_RETRIES", "0"},
-            {"LLM_RETRY_BASE_MS", "1"}};
+    return e2e::stub_model_env(center_->path(), project_->path(), work.path() / "report",
+                               stub.base_url());
   }
 
   e2e::ChildResult tarsen(const std::vector<std::string>& args,
